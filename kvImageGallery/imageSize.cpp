@@ -1,0 +1,3 @@
+#include "kvImageGallery/imageSize.h"
+
+void getImageSizeFromBase64(const char*, int*, int*) {}

@@ -1,0 +1,4 @@
+#include "kvImageGallery/thirdLibraryApi.h"
+
+bool ThirdLibraryApi::loadThirdLibrary() { return false; }
+void ThirdLibraryApi::unloadThirdLibrary() {}

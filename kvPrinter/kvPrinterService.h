@@ -1,0 +1,163 @@
+// The printer service: owns the printer SDK binding, the drawing bridge and the JSON reader;
+// dispatches each request by "apiName" to its handler and sends the handler's answer.
+#pragma once
+
+#include <json/json.h>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sdk/kvPrinterSdk.h"
+
+class kvPrinterSdkThirdApi;
+
+class cKvPrinterService {
+public:
+    // Loads the printer SDK with loadPrinterSdk.
+    cKvPrinterService();
+    // Loads it with the given loader instead (tests fill the table with fakes).
+    explicit cKvPrinterService(bool (*sdkLoader)());
+    ~cKvPrinterService();
+    cKvPrinterService(const cKvPrinterService&) = delete;
+    cKvPrinterService& operator=(const cKvPrinterService&) = delete;
+
+    // Runs one request to the end and sends its answer; false when the text is not strict JSON.
+    bool callPrintApi(std::string request);
+    // The same without sending: the answer, or nothing for a text that is not strict JSON.
+    std::optional<std::string> answerRequest(std::string request);
+
+    // ---- answer envelope ----
+    static std::string makeResult(std::string apiName, std::string result, std::string info, int errorCode);
+    static std::string makeResult(std::string apiName, int result, std::string info, int errorCode);
+    static std::string makeResult(std::string apiName, int result, int info, int errorCode);
+
+    // ---- drawing set-up ----
+    std::string initSdkApi(std::string request);
+    std::string initImageProcessingApi(std::string request);
+
+    // ---- discovery ----
+    std::string getUsbPrinterApi();
+    std::string getWifiPrinterApi();
+    std::string getBluetoothPrinterApi();
+
+    // ---- connection ----
+    std::string connectUsbPrinterApi(std::string request);
+    std::string connectWifiPrinterApi(std::string request);
+    std::string connectBluetoothPrinterApi(std::string request);
+    std::string closePrinterApi();
+
+    // ---- job control, page commit, picture print ----
+    std::string startJobApi(std::string request);
+    std::string commitJobApi(const std::string& request);
+    std::string cancelJobApi();
+    std::string endJobApi();
+    std::string picturePrintApi(const std::string& request);
+
+    // ---- print settings ----
+    std::string getPrintModeApi();
+    std::string setPrintModeApi(std::string request);
+    std::string getPrintDensityApi();
+    std::string setPrintDensityApi(std::string request);
+    std::string getLabelTypeApi();
+    std::string setLabelTypeApi(std::string request);
+    std::string getPrintSpeedApi();
+    std::string setPrintSpeedApi(std::string request);
+
+    // ---- device settings ----
+    std::string getLanguageTypeApi();
+    std::string setLanguageTypeApi(std::string request);
+    std::string getAutoShutDownTimeApi();
+    std::string setAutoShutDownTimeApi(std::string request);
+    std::string getPrinterTimeApi();
+    std::string setPrinterTimeApi(std::string request);
+    std::string getKeyFunctionApi();
+    std::string setKeyFunctionApi(std::string request);
+    std::string getDeviceVoiceApi();
+    std::string setDeviceVoiceApi(std::string request);
+    std::string setDeviceWifiApi(std::string request);
+    std::string getDeviceWifiApi();
+    std::string getHalfCutSupportApi();
+    std::string getHalfCutApi();
+    std::string setHalfCutApi(std::string request);
+    std::string setTubeCalibrationApi();
+    std::string setTubeAdjustLengthApi(std::string request);
+    std::string resetPrinterApi();
+    std::string setAntiApi(std::string request);
+
+    // ---- device information ----
+    std::string getElectricityApi();
+    std::string getDeviceSnApi();
+    std::string getSoftWareVersionApi();
+    std::string getHardWareVersionApi();
+    std::string getPrinterLogApi();
+    std::string getSdkVersionApi();
+    std::string getAntiCounterfeitKeyApi();
+    std::string getMultipleApi();
+    std::string getAreaCodeApi();
+    std::string getPrinterTypeApi();
+    std::string getPrintQualityApi();
+    std::string getPrinterHighLevelInfoApi();
+    std::string getPrinterBluetoothAddressApi();
+
+    // ---- capabilities and counters ----
+    std::string getPrinterHistoryApi();
+    std::string getRfidSuccessTimesApi();
+    std::string getColorSupportApi();
+    std::string getPrintQualitySupportApi();
+
+    // ---- paper and consumables ----
+    std::string getPageInfoApi(std::string request);
+    std::string getRfidInfoApi();
+    std::string getConsumablesRfidInfoApi();
+    std::string getPaperInfoApi();
+
+    // ---- firmware ----
+    std::string upgradeFirmwareApi(std::string request);
+
+    // The fields that the network thread also touches (a dropped client ends the job and closes
+    // the printer from there) are read and written through these, under stateMutex.
+    std::string getCurrentApiName() const;
+    void setCurrentApiName(std::string name);
+    std::string getPrinterName() const;
+    void setPrinterName(std::string name);
+
+    // Fields, in order.
+    std::string printerName;
+    std::unique_ptr<Json::Reader> jsonReader;
+    std::string currentApiName;
+    std::vector<WifiPrinterInfo> wifiPrinters;
+    bool sdkInited = false;
+    std::unique_ptr<kvPrinterSdkThirdApi> thirdApi;
+    bool logInited = false;
+
+private:
+    struct DispatchRow;
+    // The operations by "apiName", in the order of comparison.
+    static const std::vector<DispatchRow>& dispatchTable();
+
+    // Parses the request again with jsonReader (it parsed once in the dispatcher already).
+    Json::Value parseRequest(const std::string& request) const;
+    // (-1, text of code in apiResultMsgMap, code) under the current name.
+    std::string sdkErrorResult(int code) const;
+    // (-1, "parameter error!", 26) under the current name.
+    std::string parameterErrorResult() const;
+    // Answer of an operation that this build does not serve yet.
+    std::string notServedResult() const;
+
+    // Pause and resume are answered by the dispatcher itself.
+    std::string pausePrintAnswer();
+    std::string resumePrintAnswer();
+
+    // ---- helpers of the print and device settings handlers ----
+
+    // ---- helpers of the discovery, connection and job handlers ----
+
+    // ---- helpers of the information, capabilities and paper handlers ----
+
+    // ---- helpers of the page commit, picture print and firmware handlers ----
+
+    mutable std::mutex stateMutex;
+};

@@ -1,0 +1,8 @@
+#include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/printServer.h"
+
+int main() {
+    printerService = new cKvPrinterService();
+    delete printerService;
+    return 1;
+}

@@ -1,0 +1,36 @@
+// The binding to the printer SDK: one process-wide table of the library's exports, filled all or
+// nothing by loadPrinterSdk. Every call goes through callSdk, which serialises the calls (the
+// disconnect path calls the SDK from the network thread while the worker may be inside another).
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "sdk/kvPrinterSdk.h"
+
+struct PrinterSdkBinding {
+    void* module = nullptr;  // null: not loaded
+
+#define KV_SDK_TABLE_ENTRY(name, result, params) result(*name) params = nullptr;
+    KV_PRINTER_SDK_EXPORTS(KV_SDK_TABLE_ENTRY)
+#undef KV_SDK_TABLE_ENTRY
+};
+
+extern PrinterSdkBinding printerSdk;
+
+// Loads libkvPrinterSdk.so by its bare name and resolves all 72 exports.
+bool loadPrinterSdk();
+// The same with another library name or path (tests load their own small libraries).
+bool loadPrinterSdk(const std::string& libraryName);
+// Releases the library and clears the table.
+void unloadPrinterSdk();
+bool printerSdkLoaded();
+
+std::mutex& printerSdkCallMutex();
+
+template <typename Result, typename... Params, typename... Args>
+Result callSdk(Result (*function)(Params...), Args&&... args) {
+    std::lock_guard<std::mutex> lock(printerSdkCallMutex());
+    return function(std::forward<Args>(args)...);
+}

@@ -1,0 +1,151 @@
+#include "platform/platform.h"
+
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace platform {
+
+void* loadLibrary(const std::string& fileName) {
+    // The program's folder comes first, as on the platform the service was made for.
+    const std::string besideProgram = programFolder() + "/" + fileName;
+    if (fileName.find('/') == std::string::npos && fileExists(besideProgram)) {
+        if (void* module = dlopen(besideProgram.c_str(), RTLD_NOW | RTLD_LOCAL)) return module;
+    }
+    return dlopen(fileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* loadLibraryFromPath(const std::string& path) {
+    if (path.empty()) return nullptr;
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* findSymbol(void* module, const char* name) {
+    if (module == nullptr) return nullptr;
+    return dlsym(module, name);
+}
+
+bool freeLibrary(void* module) {
+    return module != nullptr && dlclose(module) == 0;
+}
+
+void* loadedModule(const std::string& fileName) {
+    void* module = dlopen(fileName.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (module == nullptr && fileName.find('/') == std::string::npos) {
+        module = dlopen((programFolder() + "/" + fileName).c_str(), RTLD_NOW | RTLD_NOLOAD);
+    }
+    if (module == nullptr) return nullptr;
+    // RTLD_NOLOAD still counts a reference; give it back so the handle behaves like an
+    // uncounted module handle (the library stays loaded by whoever loaded it first).
+    dlclose(module);
+    return module;
+}
+
+std::string moduleFileName(void* module) {
+    if (module == nullptr) return {};
+    link_map* map = nullptr;
+    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || map->l_name == nullptr) {
+        return {};
+    }
+    char resolved[PATH_MAX];
+    if (realpath(map->l_name, resolved) != nullptr) return resolved;
+    return map->l_name;
+}
+
+std::string programFileName() {
+    char path[PATH_MAX + 1] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, PATH_MAX);
+    if (length <= 0) return {};
+    return std::string(path, static_cast<size_t>(length));
+}
+
+std::string programFolder() {
+    const std::string file = programFileName();
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string() : file.substr(0, slash);
+}
+
+bool fileExists(const std::string& path) {
+    return !path.empty() && access(path.c_str(), F_OK) == 0;
+}
+
+bool makeDirectory(const std::string& path) {
+    return !path.empty() && mkdir(path.c_str(), 0755) == 0;
+}
+
+unsigned long lastErrorCode() {
+    return static_cast<unsigned long>(errno);
+}
+
+std::string commonAppDataFolder() {
+    const char* programData = std::getenv("PROGRAMDATA");
+    if (programData != nullptr && programData[0] != '\0') return programData;
+    return "/var/lib";
+}
+
+uint64_t tickCount64() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void sleepMilliseconds(unsigned milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there do not start one.
+size_t validSequenceLength(std::string_view s, size_t i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (i + length > s.size()) return 0;
+    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+    for (size_t k = 2; k < length; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+std::string utf8ToNarrow(std::string_view utf8) {
+    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t length = validSequenceLength(utf8, i);
+        if (length == 0) {
+            out += kReplacement;
+            ++i;
+        } else {
+            out.append(utf8.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
+}  // namespace platform

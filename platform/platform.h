@@ -1,0 +1,54 @@
+// The platform layer: the only code of the service that calls the dynamic loader, /proc, errno
+// and the clock directly. Everything else asks these functions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// ---- run-time libraries --------------------------------------------------------------------
+
+// Loads a library by its bare file name; the program's own folder is searched first, then the
+// system's usual search order. Null when it cannot be loaded.
+void* loadLibrary(const std::string& fileName);
+// Loads a library from a full path. Null when it cannot be loaded.
+void* loadLibraryFromPath(const std::string& path);
+// The address of an export, or null.
+void* findSymbol(void* module, const char* name);
+// Releases a library; true on success.
+bool freeLibrary(void* module);
+// The handle of a library that is already loaded under that bare file name (or path), or null.
+// The handle is not counted: do not release it.
+void* loadedModule(const std::string& fileName);
+// Full file name of a loaded library; empty when unknown.
+std::string moduleFileName(void* module);
+// Full file name of the running program.
+std::string programFileName();
+// Folder of the running program (no trailing separator).
+std::string programFolder();
+
+// ---- files and errors ----------------------------------------------------------------------
+
+bool fileExists(const std::string& path);
+// Creates one folder level; true on success.
+bool makeDirectory(const std::string& path);
+// The error number of the last failed system call on this thread.
+unsigned long lastErrorCode();
+// The machine's common application-data folder: $PROGRAMDATA, else /var/lib. Empty when unknown.
+std::string commonAppDataFolder();
+
+// ---- time ----------------------------------------------------------------------------------
+
+// Milliseconds of a steady clock.
+uint64_t tickCount64();
+void sleepMilliseconds(unsigned milliseconds);
+
+// ---- text ----------------------------------------------------------------------------------
+
+// Converts UTF-8 to the narrow encoding of file names here, which is UTF-8 itself: invalid
+// sequences become U+FFFD, as the Windows conversion does without flags.
+std::string utf8ToNarrow(std::string_view utf8);
+
+}  // namespace platform

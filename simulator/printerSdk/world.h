@@ -1,0 +1,170 @@
+// The simulated printer world behind the stand-in printer SDK: the printers that can be found,
+// the connected printer and its settings, what the scenario (KVSIM_SCENARIO) overrides, the
+// memory handed out to the caller, and the SDK's own event thread.
+#pragma once
+
+#include <json/json.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sdk/kvPrinterSdk.h"
+#include "simulator/common/trace.h"
+
+namespace kvsim {
+
+struct UsbPrinter {
+    std::string name;
+    int32_t port = 0;
+};
+
+struct WifiPrinter {
+    std::string ip;
+    std::string name;
+    int32_t avaliableClient = 0;
+    int32_t tcpPort = 9100;
+};
+
+struct BluetoothPrinter {
+    std::string name;
+    std::string mac;
+    int32_t rssi = 0;
+};
+
+class World {
+public:
+    static World& instance();
+
+    // initSdk: reads KVSIM_SCENARIO, KVSIM_TRACE and KVSIM_OUTPUT, resets the world and starts
+    // the event thread. unInitSdk: stops the event thread.
+    void start();
+    void stop();
+
+    // ---- the scenario (fixed from start() on) ----
+    std::vector<UsbPrinter> usbPrinters;
+    int usbEmptyScans = 0;
+    std::vector<WifiPrinter> wifiPrinters;
+    std::vector<BluetoothPrinter> bluetoothPrinters;
+    double multiple = 8.0;
+    int pageMs = 100;
+    Json::Value printError;  // {"atCopy","errorCode","printState"} or null
+    std::string outputFolder;
+
+    // A scenario "status" entry for the export, or 0.
+    int injectedStatus(const std::string& exportName) const;
+    // The scenario "values" entry for the export, or null.
+    Json::Value injectedValue(const std::string& exportName) const;
+
+    // ---- printer state; lock `mutex` to read or change ----
+    mutable std::mutex mutex;
+    bool connected = false;
+    std::string connectedName;
+    int usbScans = 0;
+    std::map<std::string, int32_t> intValues;    // by getter name: settings and read-only numbers
+    std::map<std::string, std::string> texts;    // by getter name
+    PrinterTimeInfo clock{};
+    std::vector<KeyFunctionInfo> keyFunctions;
+    WifiConfigInfo wifiConfig{};
+    float tubeAdjustLength = 0.0f;
+    SdkEventCallback callback = nullptr;
+
+    // ---- memory handed to the caller, which gives it back through freeData ----
+    void* handOut(size_t bytes);
+    char* handOutText(const std::string& text);
+    // True when the pointer was handed out and not yet given back; it is then freed.
+    bool takeBack(void* pointer);
+
+    // ---- the event thread ----
+    // Runs task on the event thread after delayMs.
+    void schedule(int delayMs, std::function<void()> task);
+    // Calls the registered callback (on the calling thread; call it from the event thread).
+    void raise(int32_t eventType, void* payload);
+    // Raises an event described in the scenario's JSON form (type plus payload fields).
+    void raiseDescribed(const Json::Value& event);
+    // Schedules the scenario events that wait for this export to return.
+    void exportReturned(const std::string& exportName);
+
+    TraceWriter trace{"sdk"};
+
+private:
+    World() = default;
+    void loadScenario(const Json::Value& scenario);
+    void resetState();
+    void eventLoop();
+
+    Json::Value statusTable;
+    Json::Value valueTable;
+    Json::Value delayTable;
+    Json::Value scenarioEvents;
+    std::vector<bool> scenarioEventScheduled;
+
+    std::set<void*> handedOut;
+    std::mutex memoryMutex;
+
+    using Clock = std::chrono::steady_clock;
+    std::multimap<Clock::time_point, std::function<void()>> tasks;
+    std::mutex taskMutex;
+    std::condition_variable taskSignal;
+    std::thread eventThread;
+    bool stopping = false;
+
+    friend class ExportCall;
+};
+
+// Wraps one export call: traces it on entry; on exit applies the scenario delay and schedules the
+// scenario events that follow the export.
+class ExportCall {
+public:
+    ExportCall(const char* exportName, Json::Value args);
+    ~ExportCall();
+    ExportCall(const ExportCall&) = delete;
+    ExportCall& operator=(const ExportCall&) = delete;
+
+    // The scenario's failure code for this export, else -4 while no printer is connected, else 0.
+    int printerStatus() const;
+    // The scenario's failure code for this export, else 0.
+    int injectedStatus() const;
+
+private:
+    std::string name_;
+};
+
+// The argument list of a trace line.
+inline Json::Value traceArgs() { return Json::Value(Json::arrayValue); }
+template <typename... T>
+Json::Value traceArgs(const T&... values) {
+    Json::Value list(Json::arrayValue);
+    (list.append(Json::Value(values)), ...);
+    return list;
+}
+
+// Records as the trace writes them.
+Json::Value toJson(const UsbPrinterInfo& printer);
+Json::Value toJson(const WifiPrinterInfo& printer);
+Json::Value toJson(const BluetoothPrinterInfo& printer);
+Json::Value toJson(const JobStartInfo& job);
+Json::Value toJson(const PrintJobInfo& page);
+Json::Value toJson(const PrinterTimeInfo& time);
+Json::Value toJson(const WifiConfigInfo& config);
+Json::Value toJson(const FirmwareUpgradeInfo& firmware);
+
+// The common shapes of the exports: trace, check the scenario and the connection, answer.
+SdkIntResult intGetter(const char* exportName);
+// Keeps value under the getter's name.
+SdkStatus intSetter(const char* exportName, const char* getterName, int32_t value);
+// Text getters hand out their text also when they fail.
+SdkTextResult textGetter(const char* exportName);
+SdkStatus action(const char* exportName, Json::Value args);
+
+// Copies text into a fixed-width field, zero-filled, at most width - 1 bytes.
+void copyField(char* field, size_t width, const std::string& text);
+
+}  // namespace kvsim

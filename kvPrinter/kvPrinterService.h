@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sdk/kvPrinterSdk.h"
+#include "sdk/thirdLibrary.h"
 
 class kvPrinterSdkThirdApi;
 
@@ -158,6 +159,10 @@ private:
     // ---- helpers of the information, capabilities and paper handlers ----
 
     // ---- helpers of the page commit, picture print and firmware handlers ----
+    // (-1, "parameter json error", 26): job values or a label that cannot be used.
+    std::string jobValueErrorResult(const std::string& apiName) const;
+    // Copies the rendered page into a PrintJobInfo and hands it to the SDK's commitJob.
+    SdkStatus commitRenderedPage(const RenderedImage& image, int printQuantity, const std::string& epc, int cutline);
 
     mutable std::mutex stateMutex;
 };

@@ -1,6 +1,143 @@
-// Page commit.
-#include "kvPrinter/kvPrinterService.h"
+// Page commit: one label page, drawn by the client or given as label JSON, rendered at the
+// printer's scale and handed to the SDK.
+#include <glog/logging.h>
 
-std::string cKvPrinterService::commitJobApi(const std::string& /*request*/) {
-    return notServedResult();
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/messageTables.h"
+#include "kvPrinter/printerSdkBinding.h"
+
+extern Json::Value printImageInfoJson;
+
+namespace {
+
+const char* const kCommitJob = "commitJob";
+
+// A job value read as an integer: null keeps the fallback; a number is truncated toward zero;
+// anything that is not a number in the int32 range cannot be used.
+bool readJobInt(const Json::Value& value, int& out) {
+    if (value.isNull()) return true;
+    if (value.isBool()) {
+        out = value.asBool() ? 1 : 0;
+        return true;
+    }
+    if (!value.isNumeric()) return false;
+    const double number = std::trunc(value.asDouble());
+    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max()) return false;
+    out = static_cast<int>(number);
+    return true;
+}
+
+bool readJobInt(const Json::Value& object, const char* key, int& out) {
+    if (object.isNull()) return true;
+    return object.isObject() && readJobInt(object[key], out);
+}
+
+// A job value read as a text: numbers and booleans in their text form, as the JSON library
+// writes them; arrays and objects cannot be used.
+bool readJobText(const Json::Value& object, const char* key, std::string& out) {
+    if (object.isNull()) return true;
+    if (!object.isObject()) return false;
+    const Json::Value& value = object[key];
+    if (value.isNull()) return true;
+    if (value.isArray() || value.isObject()) return false;
+    out = value.asString();
+    return true;
+}
+
+bool isEmptyJobInformation(const Json::Value& value) {
+    return value.isNull() || ((value.isObject() || value.isArray()) && value.empty());
+}
+
+}  // namespace
+
+std::string cKvPrinterService::jobValueErrorResult(const std::string& apiName) const {
+    return makeResult(apiName, -1, "parameter json error", 26);
+}
+
+SdkStatus cKvPrinterService::commitRenderedPage(const RenderedImage& image, int printQuantity,
+                                                const std::string& epc, int cutline) {
+    // The SDK gets a copy of its own for the duration of the call; nothing outlives it.
+    std::vector<unsigned char> pageCopy(image.data, image.data + image.size);
+    PrintJobInfo page{};
+    page.imageData = pageCopy.data();
+    page.imageSize = image.size;
+    page.width = image.width;
+    page.height = image.height;
+    page.printQuantity = printQuantity;
+    std::memcpy(page.epc, epc.data(), std::min(epc.size(), sizeof page.epc - 1));
+    page.cutline = cutline;
+    return callSdk(printerSdk.commitJob, page);
+}
+
+std::string cKvPrinterService::commitJobApi(const std::string& request) {
+    LOG(INFO) << "[INFO]:" << "commitJobApi begin";
+    Json::Value root = parseRequest(request);
+    const Json::Value& requestParameter = std::as_const(root)["parameter"];
+    if (!requestParameter.isNull() && !requestParameter.isObject()) return jobValueErrorResult(kCommitJob);
+
+    std::string label;
+    if (sdkInited) {
+        label = thirdApi->GenerateLableJson();
+        if (label.empty()) return makeResult(kCommitJob, -1, "you must draw label first!", 26);
+        Json::Value scratch;
+        if (!jsonReader->parse(label, scratch)) {
+            LOG(ERROR) << "[ERROR]:" << "parse third jsonData fail";
+            return jobValueErrorResult(kCommitJob);
+        }
+        // Copies and epc come from the request; everything else from the drawing board.
+        const Json::Value& requested = requestParameter["printerImageProcessingInfo"];
+        if (!requested.isNull() && !requested.isObject()) return jobValueErrorResult(kCommitJob);
+        Json::Value& board = printImageInfoJson["printerImageProcessingInfo"];
+        board["printQuantity"] = requested["printQuantity"];
+        board["epc"] = requested["epc"];
+        root["parameter"]["printerImageProcessingInfo"] = board;
+    }
+
+    const Json::Value& parameter = std::as_const(root)["parameter"];
+    const Json::Value& jobInformation = parameter["printerImageProcessingInfo"];
+    if (isEmptyJobInformation(jobInformation)) {
+        LOG(ERROR) << "[ERROR]:" << "printerImageProcessingImg empty!";
+        return jobValueErrorResult(kCommitJob);
+    }
+    if (!parameter["printData"].isNull()) label = Json::FastWriter().write(parameter["printData"]);
+
+    // The page margins stand at the top level of the request, beside "apiName".
+    float margin[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    const Json::Value& topLevelInformation = std::as_const(root)["printerImageProcessingInfo"];
+    if (!topLevelInformation.isNull() && !topLevelInformation.isObject()) return jobValueErrorResult(kCommitJob);
+    const Json::Value& margins = topLevelInformation["margin"];
+    if (!margins.isNull() && !margins.isArray()) return jobValueErrorResult(kCommitJob);
+    for (Json::ArrayIndex i = 0; i < 4 && margins.isArray(); ++i) {
+        int value = 0;
+        if (!readJobInt(margins.get(i, Json::Value()), value)) return jobValueErrorResult(kCommitJob);
+        margin[i] = static_cast<float>(value);
+    }
+
+    int cutline = 0, printQuantity = -1, orientation = 0;
+    std::string epc;
+    if (!readJobInt(jobInformation, "cutline", cutline) || !readJobInt(jobInformation, "printQuantity", printQuantity) ||
+        !readJobText(jobInformation, "epc", epc) || !readJobInt(jobInformation, "orientation", orientation)) {
+        return jobValueErrorResult(kCommitJob);
+    }
+
+    const float scale = static_cast<float>(callSdk(printerSdk.getMultiple).multiple);
+    unsigned char zeroBlock[8] = {};
+    const int colour[4] = {255, 0, 0, 0};
+    RenderedImage* image = thirdApi->generateDataFromPrintJson(label.c_str(), 0, scale, scale, margin, zeroBlock,
+                                                               orientation, colour);
+    // Nothing to print: the label could not be rendered, so the SDK is not asked.
+    if (image == nullptr || image->data == nullptr || image->size <= 0) {
+        thirdApi->releaseImage(image);
+        return jobValueErrorResult(kCommitJob);
+    }
+    const SdkStatus status = commitRenderedPage(*image, printQuantity, epc, cutline);
+    thirdApi->releaseImage(image);
+    if (status != 0) return makeResult(kCommitJob, -1, lookupMessage(apiResultMsgMap, status), status);
+    return makeResult(kCommitJob, 0, "commitJobApi Success!", 0);
 }

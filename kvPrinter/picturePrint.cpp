@@ -1,6 +1,78 @@
-// Picture print.
-#include "kvPrinter/kvPrinterService.h"
+// Picture print: a base64 picture printed as one label page; the answer waits for the copies.
+#include <glog/logging.h>
 
-std::string cKvPrinterService::picturePrintApi(const std::string& /*request*/) {
-    return notServedResult();
+#include <cmath>
+#include <limits>
+
+#include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/messageTables.h"
+#include "kvPrinter/printerEvents.h"
+#include "kvPrinter/printerSdkBinding.h"
+#include "platform/platform.h"
+
+namespace {
+
+const char* const kPicturePrint = "picturePrint";
+constexpr uint64_t kQuietPeriodMs = 30000;
+constexpr unsigned kPollMs = 100;
+
+// "printQuantity": absent or null gives 1; a number is truncated toward zero.
+bool readQuantity(const Json::Value& parameter, int& quantity) {
+    quantity = 1;
+    if (parameter.isNull()) return true;
+    if (!parameter.isObject()) return false;
+    const Json::Value& value = parameter["printQuantity"];
+    if (value.isNull()) return true;
+    if (!value.isNumeric()) return false;
+    const double number = std::trunc(value.asDouble());
+    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max()) return false;
+    quantity = static_cast<int>(number);
+    return true;
+}
+
+}  // namespace
+
+std::string cKvPrinterService::picturePrintApi(const std::string& request) {
+    LOG(INFO) << "[INFO]:" << "picturePrintApi begin";
+    const Json::Value root = parseRequest(request);
+    printErrorCode.store(0);
+    printedCopyCount.store(0);
+
+    const Json::Value& parameter = root["parameter"];
+    int printQuantity = 1;
+    if (!readQuantity(parameter, printQuantity)) return jobValueErrorResult(kPicturePrint);
+    const Json::Value& printData = parameter.isObject() ? parameter["printData"] : Json::Value::nullSingleton();
+    if (!printData.isNull() && !printData.isString()) return jobValueErrorResult(kPicturePrint);
+    const std::string picture = printData.isString() ? printData.asString() : std::string();
+
+    const float scale = static_cast<float>(callSdk(printerSdk.getMultiple).multiple);
+    int width = 0, height = 0;
+    RenderedImage* image = thirdApi->imageToLabel(picture, scale, width, height);
+    // A picture that yields no page is refused before the SDK is asked.
+    if (image == nullptr || image->data == nullptr || image->size <= 0) {
+        thirdApi->releaseImage(image);
+        return jobValueErrorResult(kPicturePrint);
+    }
+    const SdkStatus status = commitRenderedPage(*image, printQuantity, "", 0);
+    thirdApi->releaseImage(image);
+    if (status != 0) return makeResult(kPicturePrint, -1, lookupMessage(apiResultMsgMap, status), status);
+
+    // Wait for the copies; a print error ends the wait at once, and so does a quiet printer.
+    uint64_t lastChange = platform::tickCount64();
+    int lastSeen = 0;
+    while (platform::tickCount64() - lastChange <= kQuietPeriodMs) {
+        const int printed = printedCopyCount.load();
+        if (printed == printQuantity) break;
+        if (printErrorCode.load() != 0) {
+            LOG(ERROR) << "[ERROR]:" << "updatePrintCount异常";
+            return std::string();
+        }
+        if (printed != lastSeen) {
+            lastSeen = printed;
+            lastChange = platform::tickCount64();
+        }
+        platform::sleepMilliseconds(kPollMs);
+    }
+    return makeResult(kPicturePrint, 0, "commitJob ok!", 0);
 }

@@ -1,0 +1,88 @@
+// The firmware upgrade: the file read whole into the record, the texts cut to their fields, and
+// the refusals.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "kvPrinter/kvPrinterService.h"
+#include "tests/support/fakePrinterSdk.h"
+
+namespace {
+
+class FirmwareTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = std::string(KV_TEST_DIR) + "/firmware-" + std::to_string(getpid());
+        mkdir(folder.c_str(), 0755);
+    }
+    std::string writeFile(const std::string& name, const std::string& content) {
+        const std::string path = folder + "/" + name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path;
+    }
+    std::string upgrade(const std::string& apiName, const std::string& parameter) {
+        return *service.answerRequest(R"({"apiName":")" + apiName + R"(","parameter":)" + parameter + "}");
+    }
+
+    std::string folder;
+    FakePrinterSdk& fake = FakePrinterSdk::instance();
+    cKvPrinterService service{&FakePrinterSdk::load};
+};
+
+TEST_F(FirmwareTest, TheWholeFileReachesTheSdkUnderTheRequestsName) {
+    const std::string path = writeFile("fw 1.bin", std::string(1000, 'x'));
+    // The path arrives percent-encoded.
+    std::string encoded = path;
+    encoded.replace(encoded.find(' '), 1, "%20");
+    EXPECT_EQ(upgrade("updateFirmware", R"({"fileName":")" + encoded + R"(","strCrc":"1A2B","strSwVersion":"2.0.1"})"),
+              "{\"apiName\":\"updateFirmware\",\"resultAck\":{\"errorCode\":0,\"info\":\"start upgrade firmware\","
+              "\"result\":0}}\n");
+    const Json::Value firmware = fake.lastArgs("upgradeFirmware")[0];
+    EXPECT_EQ(firmware["fileSize"].asInt(), 1000);
+    EXPECT_TRUE(firmware["fileData"].asBool());
+    EXPECT_EQ(firmware["crc"].asString(), "1A2B");
+    EXPECT_EQ(firmware["swVersion"].asString(), "2.0.1");
+    EXPECT_NE(upgrade("upgradeFirmware", R"({"fileName":")" + encoded + R"("})").find("\"apiName\":\"upgradeFirmware\""),
+              std::string::npos);
+}
+
+TEST_F(FirmwareTest, TextsAreCutTo32Bytes) {
+    const std::string path = writeFile("fw.bin", "abc");
+    const std::string crc32(32, 'c'), crc40(40, 'd');
+    upgrade("upgradeFirmware", R"({"fileName":")" + path + R"(","strCrc":")" + crc32 + R"(","strSwVersion":")" + crc40 + R"("})");
+    const Json::Value firmware = fake.lastArgs("upgradeFirmware")[0];
+    EXPECT_EQ(firmware["crc"].asString(), crc32);
+    EXPECT_EQ(firmware["swVersion"].asString(), crc40.substr(0, 32));
+    upgrade("upgradeFirmware", R"({"fileName":")" + path + R"("})");
+    EXPECT_EQ(fake.lastArgs("upgradeFirmware")[0]["swVersion"].asString(), "");
+}
+
+TEST_F(FirmwareTest, AnEmptyFileIsHandedOverWithSizeZero) {
+    upgrade("upgradeFirmware", R"({"fileName":")" + writeFile("empty.bin", "") + R"("})");
+    EXPECT_EQ(fake.lastArgs("upgradeFirmware")[0]["fileSize"].asInt(), 0);
+}
+
+TEST_F(FirmwareTest, AFileThatCannotBeReadIsRefused) {
+    const std::string refused =
+        "{\"apiName\":\"upgradeFirmware\",\"resultAck\":{\"errorCode\":26,\"info\":\"firmware file error!\","
+        "\"result\":-1}}\n";
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":")" + folder + R"(/missing.bin"})"), refused);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({})"), refused);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":""})"), refused);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":")" + folder + R"("})"), refused);
+    EXPECT_EQ(fake.callCount("upgradeFirmware"), 0);
+}
+
+TEST_F(FirmwareTest, KeysOfTheWrongTypeAreRefused) {
+    const std::string refused =
+        "{\"apiName\":\"upgradeFirmware\",\"resultAck\":{\"errorCode\":26,\"info\":\"parameter error!\",\"result\":-1}}\n";
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":["a"]})"), refused);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"strCrc":{"a":1}})"), refused);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"(5)"), refused);
+    EXPECT_EQ(fake.callCount("upgradeFirmware"), 0);
+}
+
+}  // namespace

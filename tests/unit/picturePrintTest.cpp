@@ -54,6 +54,7 @@ protected:
         service.thirdApi->libraryApi = third.makeTable();
         third.hasLabel = true;
         third.label = R"({"width":2,"height":1,"elements":[]})";
+        recordingCommit = printerSdk.commitJob;
         printerSdk.commitJob = &commitAndRaise;
         plannedEvents.clear();
     }
@@ -64,6 +65,7 @@ protected:
         return *service.answerRequest(R"({"apiName":"picturePrint","parameter":)" + parameter + "}");
     }
 
+    SdkStatus (*recordingCommit)(PrintJobInfo) = nullptr;
     FakePrinterSdk& fake = FakePrinterSdk::instance();
     FakeThirdLibrary& third = FakeThirdLibrary::instance();
     cKvPrinterService service{&FakePrinterSdk::load};
@@ -107,10 +109,7 @@ TEST_F(PicturePrintTest, CountersAreResetBeforeThePage) {
 }
 
 TEST_F(PicturePrintTest, ASdkRefusalIsAnsweredAtOnce) {
-    printerSdk.commitJob = FakePrinterSdk::load() ? printerSdk.commitJob : nullptr;  // the recording fake
-    service.thirdApi->libraryApi = third.makeTable();
-    third.hasLabel = true;
-    third.label = "{}";
+    printerSdk.commitJob = recordingCommit;
     fake.setResult<SdkStatus>("commitJob", -4);
     EXPECT_EQ(print(R"({"printQuantity":2,"printData":")" + std::string(kGif) + R"("})"),
               "{\"apiName\":\"picturePrint\",\"resultAck\":{\"errorCode\":-4,\"info\":\"printer disconnect\","

@@ -168,6 +168,11 @@ private:
                                 const char* successInfo) const;
     // A structured getter's success: the document's compact text as "result".
     std::string documentAnswer(const Json::Value& document, const char* successInfo) const;
+
+    // ---- helpers of the discovery, connection and job handlers ----
+
+    // ---- helpers of the information, capabilities and paper handlers ----
+
     // The number of items to read from an SDK list: none for a null array or a count below 1.
     static int32_t listLength(const SdkListResult& list);
     // Hands SDK-owned memory back with freeData; a null pointer is not handed over.
@@ -179,11 +184,6 @@ private:
     // failureResult being an int or a string.
     std::string textGetterAnswer(const SdkTextResult& result, const char* successInfo,
                                  const Json::Value& failureResult) const;
-
-    // ---- helpers of the discovery, connection and job handlers ----
-
-    // ---- helpers of the information, capabilities and paper handlers ----
-
     // Writes an answer whose "resultAck" the handler built itself, logged as makeResult logs.
     std::string resultAckAnswer(const Json::Value& resultAck) const;
 

@@ -153,9 +153,39 @@ private:
 
     // ---- helpers of the print and device settings handlers ----
 
+    // "parameter"."<key>" when it passes Json::Value::isInt; nothing when "parameter" is missing
+    // or not an object, or the key is missing, null or not a whole number in the int32 range.
+    std::optional<int32_t> intParameter(const std::string& request, const char* key) const;
+    // "parameter" of the setters whose keys have defaults: missing or null counts as an empty
+    // object; nothing when it is present but not an object.
+    std::optional<Json::Value> parameterObject(const std::string& request) const;
+    // An integer getter's answer: (value, successInfo, 0), or the SDK error.
+    std::string intGetterAnswer(SdkIntResult result, const char* successInfo) const;
+    // A setter's or action's answer: (0, successInfo, 0), or the SDK error.
+    std::string statusAnswer(SdkStatus status, const char* successInfo) const;
+    // The integer setter: an unusable key is refused without an SDK call, else handed to setter.
+    std::string intSetterAnswer(const std::string& request, const char* key, SdkStatus (*setter)(int32_t),
+                                const char* successInfo) const;
+    // A structured getter's success: the document's compact text as "result".
+    std::string documentAnswer(const Json::Value& document, const char* successInfo) const;
+
     // ---- helpers of the discovery, connection and job handlers ----
 
     // ---- helpers of the information, capabilities and paper handlers ----
+
+    // The number of items to read from an SDK list: none for a null array or a count below 1.
+    static int32_t listLength(const SdkListResult& list);
+    // Hands SDK-owned memory back with freeData; a null pointer is not handed over.
+    static void giveBackToSdk(void* pointer);
+    // Copies an SDK text (null counts as empty), then gives the pointer back.
+    static std::string takeSdkText(const SdkTextResult& text);
+    // A text getter's answer, the text taken whatever the error code: (text, successInfo, 0),
+    // with the text itself as info when successInfo is null; else (failureResult, message, code),
+    // failureResult being an int or a string.
+    std::string textGetterAnswer(const SdkTextResult& result, const char* successInfo,
+                                 const Json::Value& failureResult) const;
+    // Writes an answer whose "resultAck" the handler built itself, logged as makeResult logs.
+    std::string resultAckAnswer(const Json::Value& resultAck) const;
 
     // ---- helpers of the page commit, picture print and firmware handlers ----
 

@@ -109,13 +109,6 @@ TEST_F(PrinterEventsTest, CodesMissingFromTheTablesGiveEmptyTextsAndLeaveTheTabl
     EXPECT_EQ(printerErrorMsgMap.size(), 24u);
 }
 
-TEST_F(PrinterEventsTest, AnEpcThatFillsItsWholeFieldIsNotReadPastIt) {
-    const PrintProgressInfo p = progress(1, 1, 0, 0, std::string(sizeof(PrintProgressInfo::epc), 'E'));
-    Json::Value message;
-    ASSERT_TRUE(Json::Reader().parse(*printerEventMessage(&p, 8), message));
-    EXPECT_EQ(message["resultAck"]["onPrintEPCCodeCompleted"].asString(), std::string(132, 'E'));
-}
-
 TEST_F(PrinterEventsTest, TypesOutsideTheTableChangeNothing) {
     printedCopyCount = 4;
     printErrorCode = 5;

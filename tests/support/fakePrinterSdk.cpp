@@ -13,7 +13,6 @@ std::string textOf(const char* field, size_t width) { return std::string(field, 
 Json::Value describe(int32_t value) { return value; }
 Json::Value describe(float value) { return static_cast<double>(value); }
 Json::Value describe(const void* pointer) { return pointer != nullptr; }
-Json::Value describe(SdkEventCallback callback) { return callback != nullptr; }
 
 Json::Value describe(const UsbPrinterInfo& p) {
     Json::Value v;

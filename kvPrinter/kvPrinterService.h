@@ -171,6 +171,24 @@ private:
 
     // ---- helpers of the discovery, connection and job handlers ----
 
+    // Writes an answer that a handler built itself (the discovery, connect and close answers),
+    // with the compact writer; logged with the "make result: " line only when `logged`.
+    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
+    // The request's "parameter" object: null when it is absent or null (every key then takes its
+    // default); false when it is there but not an object.
+    static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
+    // Reads a key as jsoncpp's asInt or asString would; an absent or null key (or no parameter)
+    // leaves `value` at its default. False for a value those conversions refuse (a text for an
+    // integer, an array or object, a number outside the int32 range), so that the handler can
+    // answer before calling the SDK.
+    static bool readIntKey(const Json::Value* parameter, const char* key, int32_t& value);
+    static bool readTextKey(const Json::Value* parameter, const char* key, std::string& value);
+    // The fields of a connect request: the top-level "apiName", then "printerName" and the
+    // transport's "port" or "macAddress"; false when one has the wrong JSON type.
+    struct ConnectRequest;
+    static bool readConnectRequest(const Json::Value& root, const char* portKey, const char* macKey,
+                                   ConnectRequest& out);
+
     // ---- helpers of the information, capabilities and paper handlers ----
 
     // The number of items to read from an SDK list: none for a null array or a count below 1.

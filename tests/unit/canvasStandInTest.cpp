@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,7 @@ struct ElementCase {
     const char* parameter;
     const char* element;  // as label JSON
 };
+void PrintTo(const ElementCase& c, std::ostream* os) { *os << c.apiName; }
 
 class CanvasElement : public CanvasStandIn, public ::testing::WithParamInterface<ElementCase> {};
 

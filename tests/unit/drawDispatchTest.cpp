@@ -2,6 +2,8 @@
 // table, and what becomes of a request that makes a handler fail.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "kvPrinter/kvPrinterService.h"
 #include "tests/support/fakePrinterSdk.h"
 #include "tests/support/logCapture.h"
@@ -21,6 +23,7 @@ struct DispatchCase {
     const char* answeredAs;  // empty: the bridge leaves the request to the service
     const char* exportCalled;
 };
+void PrintTo(const DispatchCase& c, std::ostream* os) { *os << c.request; }
 
 class DrawDispatch : public DrawBridgeTest, public ::testing::WithParamInterface<DispatchCase> {};
 
@@ -203,6 +206,7 @@ struct ReaderCase {
     const char* asString;  // what getJsonString leaves, starting from "start"
     bool stringRead;
 };
+void PrintTo(const ReaderCase& c, std::ostream* os) { *os << c.json; }
 
 class ValueReaders : public ::testing::TestWithParam<ReaderCase> {};
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ostream>
 
 #include "kvImageGallery/libraryFolders.h"
 #include "tests/support/logCapture.h"
@@ -81,6 +82,7 @@ struct LineBreakCase {
     const char* steps;  // B board, L<n> setLineBreakMode with that "lineBreakMode" JSON, T text
     int expected;       // argument 15 of the last text
 };
+void PrintTo(const LineBreakCase& c, std::ostream* os) { *os << c.steps; }
 
 class LineBreakMode : public DrawBridgeTest, public ::testing::WithParamInterface<LineBreakCase> {};
 
@@ -157,48 +159,94 @@ TEST_F(DrawBridgeTest, InitFontsRegistersTheProgramsFolderFirstOnlyWithoutACusto
     EXPECT_TRUE(fake.calls[0].args[0].isNull());
 }
 
-TEST_F(DrawBridgeTest, SetScaleValueStoresTheScale) {
-    EXPECT_EQ(bridge.scaleValue, 8.0f);
-    bridge.setScaleValue(11.81f);
-    EXPECT_EQ(bridge.scaleValue, 11.81f);
+// ---- elements: keys, defaults and argument order ------------------------------------------
+
+struct ElementCase {
+    const char* apiName;
+    const char* parameter;
+    const char* args;  // what the export received, as JSON; "<FE>" for the one-byte text 0xFE
+};
+void PrintTo(const ElementCase& c, std::ostream* os) { *os << c.apiName << " " << c.parameter; }
+
+// JSON cannot spell the single byte 0xFE, the string reader's wrong-type value.
+Json::Value markWrongTypeTexts(Json::Value args) {
+    for (Json::Value& arg : args) {
+        if (arg.isString() && arg.asString() == "\xFE") arg = "<FE>";
+    }
+    return args;
 }
 
-// ---- text ----------------------------------------------------------------------------------
+class ElementArguments : public DrawBridgeTest, public ::testing::WithParamInterface<ElementCase> {};
 
-TEST_F(DrawBridgeTest, TextWithOnlyAValueGetsZerosFalseFlagsAndLineBreakModeOne) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableText", R"({"value":"Hello"})"), answer("DrawLableText", 0, "DrawLableText success!", 0));
-    EXPECT_EQ(args("DrawLableText"),
-              parse(R"([0.0, 0.0, 0.0, 0.0, "Hello", "", 0.0, 0, 0, 0, 0, 0.0, 0.0, [false,false,false,false], 1])"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableText begin"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableText end"));
+TEST_P(ElementArguments, ReachTheExportInItsOrder) {
+    const ElementCase& c = GetParam();
+    const Json::Value reply = parse(draw(c.apiName, c.parameter));
+    EXPECT_EQ(reply["resultAck"]["errorCode"].asInt(), 0);
+    EXPECT_EQ(markWrongTypeTexts(args(c.apiName)), parse(c.args)) << c.apiName << " " << c.parameter;
 }
 
-TEST_F(DrawBridgeTest, TextArgumentsArriveInTheLibrarysOrderWithAlignmentsBeforeLineMode) {
-    draw("DrawLableText", R"({"x":1,"y":2,"width":3,"height":4,"value":"中文","fontFamily":"DejaVu Sans",
-        "fontSize":5,"rotate":90,"lineMode":3,"textAlignHorizonral":1,"textAlignVertical":2,
-        "letterSpacing":0.1,"lineSpacing":0.2,"fontStyle":[true,false,true,false]})");
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ElementArguments,
+    ::testing::Values(
+        // Text: the two alignments stand before "lineMode".
+        ElementCase{"DrawLableText", R"({"value":"Hello"})",
+                    R"([0.0,0.0,0.0,0.0,"Hello","",0.0,0,0,0,0,0.0,0.0,[false,false,false,false],1])"},
+        ElementCase{"DrawLableText",
+                    R"({"x":1,"y":2,"width":3,"height":4,"value":"中文","fontFamily":"DejaVu Sans","fontSize":5,
+                        "rotate":90,"lineMode":3,"textAlignHorizonral":1,"textAlignVertical":2,"letterSpacing":0.5,
+                        "lineSpacing":0.25,"fontStyle":[true,false,true,false]})",
+                    R"([1.0,2.0,3.0,4.0,"中文","DejaVu Sans",5.0,90,1,2,3,0.5,0.25,[true,false,true,false],1])"},
+        ElementCase{"DrawLableText", R"({"rotate":90.0,"fontSize":"12","value":3,"x":null,"lineMode":1.5})",
+                    R"([0.0,0.0,0.0,0.0,"<FE>","",-2.0,90,0,0,-2,0.0,0.0,[false,false,false,false],1])"},
+        ElementCase{"DrawLableText", R"({"rotate":90.5})",
+                    R"([0.0,0.0,0.0,0.0,"","",0.0,-2,0,0,0,0.0,0.0,[false,false,false,false],1])"},
+        // Barcode: "codeType" before "value"; both QR codes the other way round.
+        ElementCase{"DrawLableBarCode",
+                    R"({"x":1,"y":2,"width":3,"height":4,"codeType":20,"value":"ABC","fontSize":9,"rotate":180,
+                        "textHeight":2.5,"textPosition":1})",
+                    R"([1.0,2.0,3.0,4.0,20,"ABC",9.0,180,2.5,1])"},
+        ElementCase{"DrawLableQrCode",
+                    R"({"x":1,"y":2,"width":3,"height":4,"codeType":20,"value":"ABC","rotate":90,"correctLevel":4,
+                        "logoBase64":"AAAA","logoScale":0.5})",
+                    R"([1.0,2.0,3.0,4.0,"ABC",20,90])"},
+        ElementCase{"DrawLableQrCodeWithImage",
+                    R"({"x":1,"y":2,"width":3,"height":4,"codeType":58,"value":"ABC","rotate":270,"correctLevel":4,
+                        "logoBase64":"iVBORw0K","logoPosition":1,"logoScale":0.25})",
+                    R"([1.0,2.0,3.0,4.0,"ABC",58,270,4,"iVBORw0K",1,0.25])"},
+        ElementCase{"DrawLableQrCodeWithImage", R"({"value":"ABC"})", R"([0.0,0.0,0.0,0.0,"ABC",0,0,0,"",0,0.0])"},
+        ElementCase{"DrawLableQrCodeWithImage", R"({"logoScale":"0.2","logoBase64":7,"correctLevel":"H"})",
+                    R"([0.0,0.0,0.0,0.0,"",0,0,-2,"<FE>",0,-2.0])"},
+        // Line and shape: the shape's type before its rotation.
+        ElementCase{"DrawLableLine",
+                    R"({"x":1,"y":2,"width":30,"height":0.5,"rotate":90,"lineType":1,"dashwidth":[1,0.5]})",
+                    R"([1.0,2.0,30.0,0.5,90,1,[1.0,0.5]])"},
+        ElementCase{"DrawLableGraph",
+                    R"({"x":1,"y":2,"width":3,"height":4,"graphType":2,"rotate":90,"cornerRadius":1.5,
+                        "lineWidth":0.5,"lineType":1,"dashwidth":[2,1]})",
+                    R"([1.0,2.0,3.0,4.0,2,90,1.5,0.5,1,[2.0,1.0]])"},
+        // Image: the picture first, then its box; the mode is always 1.
+        ElementCase{"DrawLableImage", R"({"imageData":"data:image/png;base64,iVBO"})",
+                    R"(["data:image/png;base64,iVBO",0.0,0.0,0.0,0.0,0,1,0.0])"},
+        ElementCase{"DrawLableImage",
+                    R"({"imageData":"iVBO","x":1,"y":2,"width":3,"height":4,"rotate":90,"imageProcessingValue":128,
+                        "mode":5})",
+                    R"(["iVBO",1.0,2.0,3.0,4.0,90,1,128.0])"}));
+
+TEST_F(DrawBridgeTest, NumbersAreNarrowedToFloatOnlyForTheCall) {
+    draw("DrawLableText", R"({"x":0.1,"letterSpacing":0.2,"y":1e300,"width":-1e300})");
     const Json::Value a = args("DrawLableText");
-    ASSERT_EQ(a.size(), 15u);
-    for (Json::ArrayIndex i = 0; i < 4; ++i) EXPECT_EQ(a[i].asDouble(), i + 1.0);
-    EXPECT_EQ(a[4].asString(), "中文");
-    EXPECT_EQ(a[5].asString(), "DejaVu Sans");
-    EXPECT_EQ(a[6].asDouble(), 5.0);
-    EXPECT_EQ(a[7].asInt(), 90);
-    EXPECT_EQ(a[8].asInt(), 1);
-    EXPECT_EQ(a[9].asInt(), 2);
-    EXPECT_EQ(a[10].asInt(), 3);
-    // Read as double, narrowed to float only for the call.
-    EXPECT_EQ(a[11].asDouble(), f(0.1));
-    EXPECT_EQ(a[12].asDouble(), f(0.2));
-    EXPECT_EQ(a[13], parse("[true,false,true,false]"));
-    EXPECT_EQ(a[14].asInt(), 1);
+    EXPECT_EQ(a[0].asDouble(), f(0.1));
+    EXPECT_EQ(a[11].asDouble(), f(0.2));
+    // Beyond the float range: the largest float rather than an undefined conversion.
+    EXPECT_EQ(a[1].asDouble(), static_cast<double>(FLT_MAX));
+    EXPECT_EQ(a[2].asDouble(), -static_cast<double>(FLT_MAX));
 }
 
 struct StyleCase {
     const char* fontStyle;
     const char* flags;
 };
+void PrintTo(const StyleCase& c, std::ostream* os) { *os << c.fontStyle; }
 
 class TextStyle : public DrawBridgeTest, public ::testing::WithParamInterface<StyleCase> {};
 
@@ -218,18 +266,6 @@ INSTANTIATE_TEST_SUITE_P(Arrays, TextStyle,
                                                      "[false,false,false,false]"},
                                            StyleCase{"[]", "[false,false,false,false]"}));
 
-TEST_F(DrawBridgeTest, TextKeysOfTheWrongTypeGiveTheReadersValues) {
-    draw("DrawLableText", R"({"rotate":90.0,"fontSize":"12","value":3,"x":null,"lineMode":1.5})");
-    const Json::Value a = args("DrawLableText");
-    EXPECT_EQ(a[7].asInt(), 90);
-    EXPECT_EQ(a[6].asDouble(), -2.0);
-    EXPECT_EQ(a[4].asString(), "\xFE");
-    EXPECT_EQ(a[0].asDouble(), 0.0);
-    EXPECT_EQ(a[10].asInt(), -2);
-    draw("DrawLableText", R"({"rotate":90.5})");
-    EXPECT_EQ(args("DrawLableText")[7].asInt(), -2);
-}
-
 TEST_F(DrawBridgeTest, AfterSetFontTheTextTakesItsFamilyEvenWhenEmpty) {
     draw("DrawLableText", R"({"fontFamily":"Request Sans"})");
     EXPECT_EQ(args("DrawLableText")[5].asString(), "Request Sans");
@@ -241,70 +277,19 @@ TEST_F(DrawBridgeTest, AfterSetFontTheTextTakesItsFamilyEvenWhenEmpty) {
     EXPECT_EQ(args("DrawLableText")[5].asString(), "");
 }
 
-TEST_F(DrawBridgeTest, NumbersBeyondTheFloatRangeAreNarrowedToTheLargestFloat) {
-    draw("DrawLableText", R"({"x":1e300,"y":-1e300})");
-    EXPECT_EQ(args("DrawLableText")[0].asDouble(), static_cast<double>(FLT_MAX));
-    EXPECT_EQ(args("DrawLableText")[1].asDouble(), -static_cast<double>(FLT_MAX));
-}
-
-// ---- barcode and QR codes ------------------------------------------------------------------
-
-TEST_F(DrawBridgeTest, TheBarcodeTakesItsTypeBeforeItsValue) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableBarCode", R"({"x":1,"y":2,"width":3,"height":4,"codeType":20,"value":"ABC",
-        "fontSize":9,"rotate":180,"textHeight":2.5,"textPosition":1})"),
-              answer("DrawLableBarCode", 0, "DrawLableBarCode success!", 0));
-    EXPECT_EQ(args("DrawLableBarCode"), parse(R"([1.0, 2.0, 3.0, 4.0, 20, "ABC", 9.0, 180, 2.5, 1])"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableBarCode begin"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableBarCode end"));
-}
-
-TEST_F(DrawBridgeTest, ThePlainQrCodeTakesItsValueBeforeItsTypeAndIgnoresTheLogoKeys) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableQrCode", R"({"x":1,"y":2,"width":3,"height":4,"codeType":20,"value":"ABC",
-        "rotate":90,"correctLevel":4,"logoBase64":"AAAA","logoScale":0.2})"),
-              answer("DrawLableQrCode", 0, "DrawLableQrCode success!", 0));
-    EXPECT_EQ(args("DrawLableQrCode"), parse(R"([1.0, 2.0, 3.0, 4.0, "ABC", 20, 90])"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableQrCode begin"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableQrCode end"));
-}
-
-TEST_F(DrawBridgeTest, TheQrCodeWithLogoTakesElevenArguments) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableQrCodeWithImage", R"({"x":1,"y":2,"width":3,"height":4,"codeType":58,"value":"ABC",
-        "rotate":270,"correctLevel":4,"logoBase64":"iVBORw0K","logoPosition":0,"logoScale":0.25})"),
-              answer("DrawLableQrCodeWithImage", 0, "DrawLableQrCodeWithImage success!", 0));
-    EXPECT_EQ(args("DrawLableQrCodeWithImage"),
-              parse(R"([1.0, 2.0, 3.0, 4.0, "ABC", 58, 270, 4, "iVBORw0K", 0, 0.25])"));
-    EXPECT_TRUE(log.contains("[INFO]:kvPrinterSdkThirdApi::DrawLableQrCodeWithImage"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableQrCodeWithImage end"));
-}
-
-TEST_F(DrawBridgeTest, TheQrCodeWithLogoDefaultsAndWrongTypes) {
-    draw("DrawLableQrCodeWithImage", R"({"value":"ABC"})");
-    EXPECT_EQ(args("DrawLableQrCodeWithImage"), parse(R"([0.0, 0.0, 0.0, 0.0, "ABC", 0, 0, 0, "", 0, 0.0])"));
-    draw("DrawLableQrCodeWithImage", R"({"logoScale":"0.2","logoBase64":7,"correctLevel":"H"})");
-    const Json::Value a = args("DrawLableQrCodeWithImage");
-    EXPECT_EQ(a[10].asDouble(), -2.0);
-    EXPECT_EQ(a[8].asString(), "\xFE");
-    EXPECT_EQ(a[7].asInt(), -2);
-}
-
 TEST_F(DrawBridgeTest, WithoutTheOptionalExportTheQrCodeWithLogoIsRefused) {
     bridge.libraryApi->DrawLableQrCodeWithImage = nullptr;
     EXPECT_EQ(draw("DrawLableQrCodeWithImage", R"({"value":"ABC"})"),
               answer("DrawLableQrCodeWithImage", -1, "DrawLableQrCodeWithImage not support!", -1));
     EXPECT_TRUE(fake.calls.empty());
-    // The other elements still draw.
     EXPECT_EQ(draw("DrawLableQrCode", R"({"value":"ABC"})"), answer("DrawLableQrCode", 0, "DrawLableQrCode success!", 0));
 }
-
-// ---- line, shape, image --------------------------------------------------------------------
 
 struct DashCase {
     const char* dashwidth;
     float first, second;
 };
+void PrintTo(const DashCase& c, std::ostream* os) { *os << c.dashwidth; }
 
 class DashPatternKey : public DrawBridgeTest, public ::testing::WithParamInterface<DashCase> {};
 
@@ -322,22 +307,11 @@ TEST_P(DashPatternKey, TheSecondValueStartsFromTheFirst) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arrays, DashPatternKey,
-                         ::testing::Values(DashCase{"[2,1]", 2, 1}, DashCase{"[2]", 2, 2}, DashCase{"[3]", 3, 3},
-                                           DashCase{"[]", 0, 0}, DashCase{"{\"0\":2}", 0, 0},
-                                           DashCase{"[1,2,3]", 1, 2}, DashCase{"[null,3]", 0, 3},
-                                           DashCase{"[2,\"a\"]", 2, -2}, DashCase{"[\"a\"]", -2, -2},
-                                           DashCase{"[0.5,0.25]", 0.5f, 0.25f}, DashCase{"5", 0, 0},
+                         ::testing::Values(DashCase{"[2,1]", 2, 1}, DashCase{"[2]", 2, 2}, DashCase{"[]", 0, 0},
+                                           DashCase{"{\"0\":2}", 0, 0}, DashCase{"[1,2,3]", 1, 2},
+                                           DashCase{"[null,3]", 0, 3}, DashCase{"[2,\"a\"]", 2, -2},
+                                           DashCase{"[\"a\"]", -2, -2}, DashCase{"5", 0, 0},
                                            DashCase{"null", 0, 0}));
-
-TEST_F(DrawBridgeTest, TheLineTakesSevenArgumentsAndLogsItsBeginTwice) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableLine", R"({"x":1,"y":2,"width":30,"height":0.3,"rotate":90,"lineType":1,
-        "dashwidth":[1,0.5]})"),
-              answer("DrawLableLine", 0, "draw line success!", 0));
-    EXPECT_EQ(args("DrawLableLine"), parse(R"([1.0, 2.0, 30.0, 0.30000001192092896, 90, 1, [1.0, 0.5]])"));
-    EXPECT_EQ(log.count("[INFO]:DrawLableLine begin"), 2);
-    EXPECT_EQ(log.count("[INFO]:DrawLableLine end"), 1);
-}
 
 TEST_F(DrawBridgeTest, TheLinesRotationIsAnIntegerTheShapesIsTruncated) {
     struct {
@@ -354,35 +328,35 @@ TEST_F(DrawBridgeTest, TheLinesRotationIsAnIntegerTheShapesIsTruncated) {
     }
 }
 
-TEST_F(DrawBridgeTest, TheShapeTakesItsTypeBeforeItsRotation) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableGraph", R"({"x":1,"y":2,"width":3,"height":4,"graphType":2,"rotate":90,
-        "cornerRadius":1.5,"lineWidth":0.5,"lineType":1,"dashwidth":[2,1]})"),
-              answer("DrawLableGraph", 0, "DrawLableGraph success!", 0));
-    EXPECT_EQ(args("DrawLableGraph"), parse(R"([1.0, 2.0, 3.0, 4.0, 2, 90, 1.5, 0.5, 1, [2.0, 1.0]])"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableGraph begin"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableGraph end"));
-}
+// ---- answers and log lines -----------------------------------------------------------------
 
-TEST_F(DrawBridgeTest, TheImageComesBeforeItsBoxAndTheModeIsAlwaysOne) {
-    LogCapture log;
-    EXPECT_EQ(draw("DrawLableImage", R"({"imageData":"data:image/png;base64,iVBO"})"),
-              answer("DrawLableImage", 0, "DrawLableImage success!", 0));
-    EXPECT_EQ(args("DrawLableImage"), parse(R"(["data:image/png;base64,iVBO", 0.0, 0.0, 0.0, 0.0, 0, 1, 0.0])"));
-    draw("DrawLableImage", R"({"imageData":"iVBO","x":1,"y":2,"width":3,"height":4,"rotate":90,
-        "imageProcessingValue":128,"mode":5})");
-    EXPECT_EQ(args("DrawLableImage"), parse(R"(["iVBO", 1.0, 2.0, 3.0, 4.0, 90, 1, 128.0])"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableImage begin"));
-    EXPECT_TRUE(log.contains("[INFO]:DrawLableImage end"));
-}
+struct HandlerTexts {
+    const char* apiName;
+    const char* success;
+    const char* begin;
+    const char* end;
+};
 
-// Each element is one call; the bridge keeps no element of its own.
-TEST_F(DrawBridgeTest, EachRequestIsOneLibraryCall) {
-    for (const char* name : {"DrawLableText", "DrawLableBarCode", "DrawLableQrCode", "DrawLableQrCodeWithImage",
-                             "DrawLableLine", "DrawLableGraph", "DrawLableImage", "InitDrawingBoard"}) {
+TEST_F(DrawBridgeTest, EachElementIsOneCallWithItsAnswerAndLogLines) {
+    const HandlerTexts handlers[] = {
+        {"DrawLableText", "DrawLableText success!", "DrawLableText begin", "DrawLableText end"},
+        {"DrawLableBarCode", "DrawLableBarCode success!", "DrawLableBarCode begin", "DrawLableBarCode end"},
+        {"DrawLableQrCode", "DrawLableQrCode success!", "DrawLableQrCode begin", "DrawLableQrCode end"},
+        {"DrawLableQrCodeWithImage", "DrawLableQrCodeWithImage success!",
+         "kvPrinterSdkThirdApi::DrawLableQrCodeWithImage", "DrawLableQrCodeWithImage end"},
+        {"DrawLableLine", "draw line success!", "DrawLableLine begin", "DrawLableLine end"},
+        {"DrawLableGraph", "DrawLableGraph success!", "DrawLableGraph begin", "DrawLableGraph end"},
+        {"DrawLableImage", "DrawLableImage success!", "DrawLableImage begin", "DrawLableImage end"},
+    };
+    for (const HandlerTexts& h : handlers) {
+        LogCapture log;
         fake.calls.clear();
-        draw(name, R"({"x":1})");
-        EXPECT_EQ(fake.callNames(), std::vector<std::string>{name});
+        EXPECT_EQ(draw(std::string("x") + h.apiName + "x", R"({"x":1})"), answer(h.apiName, 0, h.success, 0));
+        EXPECT_EQ(fake.callNames(), std::vector<std::string>{h.apiName});
+        // The line logs its begin text once more right before the call.
+        EXPECT_EQ(log.count(std::string("[INFO]:") + h.begin), std::string(h.apiName) == "DrawLableLine" ? 2 : 1)
+            << h.apiName;
+        EXPECT_EQ(log.count(std::string("[INFO]:") + h.end), 1) << h.apiName;
     }
 }
 

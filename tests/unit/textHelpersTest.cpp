@@ -2,6 +2,7 @@
 // picture sizes read from image headers.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct UrlCase {
     std::string in;
     std::string out;
 };
+void PrintTo(const UrlCase& c, std::ostream* os) { *os << testing::PrintToString(c.in); }
 
 class UrlDecode : public ::testing::TestWithParam<UrlCase> {};
 
@@ -122,6 +124,7 @@ struct DecodeCase {
     std::string text;
     std::string bytes;
 };
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << testing::PrintToString(c.text); }
 
 class Base64Decode : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -176,6 +179,7 @@ struct SizeCase {
     std::string bytes;
     int width, height;
 };
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
 
 class ImageSize : public ::testing::TestWithParam<SizeCase> {};
 

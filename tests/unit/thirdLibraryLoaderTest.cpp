@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
@@ -76,6 +77,7 @@ struct FailureCase {
     const char* folder;
     const char* lines;  // after the two path lines; {F} stands for the folder
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.folder; }
 
 class ThirdLibraryLoadFailure : public ::testing::TestWithParam<FailureCase> {};
 

@@ -8,6 +8,10 @@
 
 #include "kvImageGallery/thirdLibraryApi.h"
 
+// The job information of the last drawing board: replaced by every "InitDrawingBoard", read (and
+// partly overwritten) by the page commit. Defined with the other globals.
+extern Json::Value printImageInfoJson;
+
 class kvPrinterSdkThirdApi {
 public:
     kvPrinterSdkThirdApi();
@@ -39,7 +43,8 @@ public:
     std::string setFont(std::string request);
     std::string setLineBreakMode(std::string request);
 
-    // Label JSON of the drawn label; empty when the canvas library has none.
+    // Label JSON of the drawn label; empty when the canvas library has none. Without a library
+    // table: the refusal envelope instead.
     std::string GenerateLableJson();
     // Renders label JSON; the record belongs to the renderer until releaseImage. Null when there
     // is no library table or the renderer gave nothing.

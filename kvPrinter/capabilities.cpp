@@ -1,18 +1,53 @@
-// Capabilities and counters.
+// Capabilities and counters: colour and print-quality support, the RFID tag history and the RFID
+// success counters, each answered as a JSON document in "result".
+#include <json/json.h>
+
+#include <cstring>
+
 #include "kvPrinter/kvPrinterService.h"
-
-std::string cKvPrinterService::getPrinterHistoryApi() {
-    return notServedResult();
-}
-
-std::string cKvPrinterService::getRfidSuccessTimesApi() {
-    return notServedResult();
-}
+#include "kvPrinter/printerSdkBinding.h"
 
 std::string cKvPrinterService::getColorSupportApi() {
-    return notServedResult();
+    const SdkIntResult support = callSdk(printerSdk.getColorSupport);
+    if (support.errorCode != 0) return sdkErrorResult(support.errorCode);
+    Json::Value document;
+    document["normal"] = (support.value & 1) != 0 ? 1 : 0;
+    document["rbMode"] = (support.value & 2) != 0 ? 1 : 0;
+    document["grayMode"] = (support.value & 4) != 0 ? 1 : 0;
+    return documentAnswer(document, "get color support success");
 }
 
 std::string cKvPrinterService::getPrintQualitySupportApi() {
-    return notServedResult();
+    const SdkIntResult support = callSdk(printerSdk.getPrintQualitySupport);
+    if (support.errorCode != 0) return sdkErrorResult(support.errorCode);
+    Json::Value document;
+    document["highQuality"] = (support.value & 1) != 0 ? 1 : 0;
+    document["highSpeed"] = (support.value & 2) != 0 ? 1 : 0;
+    return documentAnswer(document, "get printer quality support success!");
+}
+
+std::string cKvPrinterService::getPrinterHistoryApi() {
+    const SdkListResult list = callSdk(printerSdk.getPrinterHistory);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
+    const auto* tags = static_cast<const PrinterHistoryInfo*>(list.items);
+    Json::Value document;  // stays null, written "null", when there are no items
+    for (int32_t i = 0; i < listLength(list); ++i) {
+        Json::Value tag;
+        // The identifier may fill all of its field without a terminating zero.
+        tag["uuid"] = std::string(tags[i].uuid, strnlen(tags[i].uuid, sizeof tags[i].uuid));
+        tag["limitNumber"] = tags[i].limitNumber;
+        tag["usedNumber"] = tags[i].usedNumber;
+        document[i] = tag;
+    }
+    giveBackToSdk(list.items);
+    return documentAnswer(document, "get printer rfid history success!");
+}
+
+std::string cKvPrinterService::getRfidSuccessTimesApi() {
+    const SdkPairResult counters = callSdk(printerSdk.getRfidSuccessTimes);
+    if (counters.errorCode != 0) return sdkErrorResult(counters.errorCode);
+    Json::Value document;
+    document["totalNumber"] = counters.first;
+    document["successNumber"] = counters.second;
+    return documentAnswer(document, "get printer rfid success times success!");
 }

@@ -1,14 +1,129 @@
 // Printer discovery over USB, Wi-Fi and Bluetooth.
+#include <glog/logging.h>
+
+#include <cstring>
+#include <string>
+
 #include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/printerSdkBinding.h"
+
+namespace {
+
+// The bytes of a fixed-width record field up to its zero byte; a field that the SDK filled to
+// the brim without one is not read past its end.
+template <size_t Width>
+std::string fieldText(const char (&field)[Width]) {
+    return std::string(field, strnlen(field, Width));
+}
+
+// The scan lists belong to the SDK: every pointer it hands out goes back through freeData.
+void giveBack(void* list) {
+    if (list != nullptr) callSdk(printerSdk.freeData, list);
+}
+
+}  // namespace
+
+std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Json::Value& resultAck,
+                                           bool logged) {
+    Json::Value envelope;
+    envelope["apiName"] = apiName;
+    envelope["resultAck"] = resultAck;
+    std::string text = Json::FastWriter().write(envelope);
+    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
+    return text;
+}
 
 std::string cKvPrinterService::getUsbPrinterApi() {
-    return notServedResult();
+    UsbPrinterInfo* list = nullptr;
+    int32_t count = 0;
+    // Up to three calls while nothing is found; a list handed out with an empty scan is given
+    // back before the next call, so none is lost.
+    for (int call = 0; call < 3 && count < 1; ++call) {
+        giveBack(list);
+        list = nullptr;
+        count = 0;
+        callSdk(printerSdk.getUsbPrinter, &list, &count);
+    }
+    if (count < 1 || list == nullptr) {
+        giveBack(list);
+        return makeResult(getCurrentApiName(), "false", "no device", 23);
+    }
+
+    // "deviceInfos" is one object that every record overwrites, so it ends with the last one;
+    // the printer text lists them all, names as the records hold them (not escaped).
+    Json::Value deviceInfos;
+    std::string printers = "{";
+    for (int32_t i = 0; i < count; ++i) {
+        const std::string name = fieldText(list[i].name);
+        deviceInfos["deviceName"] = name;
+        deviceInfos["commPort"] = list[i].port;
+        printers += "\"" + name + "\":\"" + std::to_string(list[i].port) + "\",";
+    }
+    printers.pop_back();
+    printers += "}";
+    giveBack(list);
+
+    Json::Value resultAck;
+    resultAck["result"] = "true";
+    resultAck["info"] = printers;
+    resultAck["deviceInfos"] = deviceInfos;
+    resultAck["errorCode"] = 0;
+    return writeAnswer(getCurrentApiName(), resultAck, false);
 }
 
 std::string cKvPrinterService::getWifiPrinterApi() {
-    return notServedResult();
+    // Emptied before the SDK is asked: the kept list is always that of the last scan.
+    std::vector<WifiPrinterInfo>().swap(wifiPrinters);
+
+    WifiPrinterInfo* list = nullptr;
+    int32_t count = 0;
+    callSdk(printerSdk.getWifiPrinter, &list, &count);
+    if (count < 1 || list == nullptr) {
+        giveBack(list);
+        return makeResult(getCurrentApiName(), -1, "no device", 23);
+    }
+
+    Json::Value printers(Json::arrayValue);
+    for (int32_t i = 0; i < count; ++i) {
+        Json::Value printer;
+        printer["deviceName"] = fieldText(list[i].name);
+        printer["IP"] = fieldText(list[i].ip);
+        printer["avaliableClient"] = list[i].avaliableClient;
+        printer["tcpPort"] = list[i].tcpPort;
+        printers.append(printer);
+        wifiPrinters.push_back(list[i]);
+    }
+    giveBack(list);
+
+    Json::Value resultAck;
+    resultAck["result"] = "true";
+    resultAck["info"] = printers;
+    resultAck["errorCode"] = 0;
+    return writeAnswer(getCurrentApiName(), resultAck, true);
 }
 
 std::string cKvPrinterService::getBluetoothPrinterApi() {
-    return notServedResult();
+    BluetoothPrinterInfo* list = nullptr;
+    int32_t count = 0;
+    callSdk(printerSdk.getBluetoothPrinter, &list, &count);
+    if (count < 1 || list == nullptr) {
+        giveBack(list);
+        return makeResult(getCurrentApiName(), "false", "no device", 23);
+    }
+
+    Json::Value printers(Json::arrayValue);
+    for (int32_t i = 0; i < count; ++i) {
+        Json::Value printer;
+        printer["deviceName"] = fieldText(list[i].name);
+        printer["macAddress"] = fieldText(list[i].mac);
+        printer["rssi"] = list[i].rssi;
+        printers.append(printer);
+    }
+    giveBack(list);
+
+    Json::Value resultAck;
+    resultAck["result"] = "true";
+    resultAck["info"] = printers;
+    resultAck["errorCode"] = 0;
+    return writeAnswer(getCurrentApiName(), resultAck, true);
 }

@@ -71,8 +71,10 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
         setCurrentApiName("");
         return parameterErrorResult();
     }
-    setCurrentApiName(name != nullptr && !name->isNull() ? name->asString() : std::string());
-    const std::string apiName = getCurrentApiName();
+    // Dispatch on the name read here: a dropped client may overwrite currentApiName from the
+    // network thread at any moment.
+    const std::string apiName = name != nullptr && !name->isNull() ? name->asString() : std::string();
+    setCurrentApiName(apiName);
 
     for (const DispatchRow& row : dispatchTable()) {
         if (apiName != row.apiName) continue;

@@ -154,9 +154,57 @@ private:
 
     // ---- helpers of the print and device settings handlers ----
 
+    // "parameter"."<key>" when it passes Json::Value::isInt; nothing when "parameter" is missing
+    // or not an object, or the key is missing, null or not a whole number in the int32 range.
+    std::optional<int32_t> intParameter(const std::string& request, const char* key) const;
+    // "parameter" of the setters whose keys have defaults: missing or null counts as an empty
+    // object; nothing when it is present but not an object.
+    std::optional<Json::Value> parameterObject(const std::string& request) const;
+    // An integer getter's answer: (value, successInfo, 0), or the SDK error.
+    std::string intGetterAnswer(SdkIntResult result, const char* successInfo) const;
+    // A setter's or action's answer: (0, successInfo, 0), or the SDK error.
+    std::string statusAnswer(SdkStatus status, const char* successInfo) const;
+    // The integer setter: an unusable key is refused without an SDK call, else handed to setter.
+    std::string intSetterAnswer(const std::string& request, const char* key, SdkStatus (*setter)(int32_t),
+                                const char* successInfo) const;
+    // A structured getter's success: the document's compact text as "result".
+    std::string documentAnswer(const Json::Value& document, const char* successInfo) const;
+
     // ---- helpers of the discovery, connection and job handlers ----
 
+    // Writes an answer that a handler built itself (the discovery, connect and close answers),
+    // with the compact writer; logged with the "make result: " line only when `logged`.
+    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
+    // The request's "parameter" object: null when it is absent or null (every key then takes its
+    // default); false when it is there but not an object.
+    static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
+    // Reads a key as jsoncpp's asInt or asString would; an absent or null key (or no parameter)
+    // leaves `value` at its default. False for a value those conversions refuse (a text for an
+    // integer, an array or object, a number outside the int32 range), so that the handler can
+    // answer before calling the SDK.
+    static bool readIntKey(const Json::Value* parameter, const char* key, int32_t& value);
+    static bool readTextKey(const Json::Value* parameter, const char* key, std::string& value);
+    // The fields of a connect request: the top-level "apiName", then "printerName" and the
+    // transport's "port" or "macAddress"; false when one has the wrong JSON type.
+    struct ConnectRequest;
+    static bool readConnectRequest(const Json::Value& root, const char* portKey, const char* macKey,
+                                   ConnectRequest& out);
+
     // ---- helpers of the information, capabilities and paper handlers ----
+
+    // The number of items to read from an SDK list: none for a null array or a count below 1.
+    static int32_t listLength(const SdkListResult& list);
+    // Hands SDK-owned memory back with freeData; a null pointer is not handed over.
+    static void giveBackToSdk(void* pointer);
+    // Copies an SDK text (null counts as empty), then gives the pointer back.
+    static std::string takeSdkText(const SdkTextResult& text);
+    // A text getter's answer, the text taken whatever the error code: (text, successInfo, 0),
+    // with the text itself as info when successInfo is null; else (failureResult, message, code),
+    // failureResult being an int or a string.
+    std::string textGetterAnswer(const SdkTextResult& result, const char* successInfo,
+                                 const Json::Value& failureResult) const;
+    // Writes an answer whose "resultAck" the handler built itself, logged as makeResult logs.
+    std::string resultAckAnswer(const Json::Value& resultAck) const;
 
     // ---- helpers of the page commit, picture print and firmware handlers ----
     // (-1, "parameter json error", 26): job values or a label that cannot be used.

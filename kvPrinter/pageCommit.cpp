@@ -12,8 +12,6 @@
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
 
-extern Json::Value printImageInfoJson;
-
 namespace {
 
 const char* const kCommitJob = "commitJob";

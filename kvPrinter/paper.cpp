@@ -1,18 +1,111 @@
-// Paper and consumables.
+// Paper and consumables: page height and gap, the paper information, and the RFID data of the
+// loaded consumable and of every tag the printer read.
+#include <glog/logging.h>
+#include <json/json.h>
+
+#include <cstring>
+
 #include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/printerSdkBinding.h"
 
-std::string cKvPrinterService::getPageInfoApi(std::string /*request*/) {
-    return notServedResult();
+namespace {
+
+// The bytes up to the zero terminator, never past the field.
+std::string fieldText(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
+
+void putRfidKeys(Json::Value& target, const RfidInfo& tag) {
+    target["RFID_UUID"] = fieldText(tag.uuid, sizeof tag.uuid);
+    target["RFID_BARCODE"] = fieldText(tag.barcode, sizeof tag.barcode);
+    target["RFID_BATCH_SERIAL_NUMBER"] = fieldText(tag.batchSerialNumber, sizeof tag.batchSerialNumber);
+    target["RFID_ALL_PAPER_METRES"] = tag.allPaperMetres;
+    target["RFID_USED_PAPER_METRES"] = tag.usedPaperMetres;
+    target["RFID_CONSUMABLES_TYPE"] = tag.consumablesType;
 }
 
-std::string cKvPrinterService::getRfidInfoApi() {
-    return notServedResult();
+}  // namespace
+
+std::string cKvPrinterService::resultAckAnswer(const Json::Value& resultAck) const {
+    Json::Value envelope;
+    envelope["apiName"] = getCurrentApiName();
+    envelope["resultAck"] = resultAck;
+    std::string text = Json::FastWriter().write(envelope);
+    LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
+    return text;
 }
 
-std::string cKvPrinterService::getConsumablesRfidInfoApi() {
-    return notServedResult();
+std::string cKvPrinterService::getPageInfoApi(std::string request) {
+    const std::optional<int32_t> paperType = intParameter(request, "paperType");
+    if (!paperType) return parameterErrorResult();
+    const SdkPairResult page = callSdk(printerSdk.getPageInfo, *paperType);
+    if (page.errorCode != 0) return sdkErrorResult(page.errorCode);
+    Json::Value document;
+    document["height"] = page.first;
+    document["gap"] = page.second;
+    return documentAnswer(document, "get page info success!");
 }
 
 std::string cKvPrinterService::getPaperInfoApi() {
-    return notServedResult();
+    const SdkPaperInfoResult paper = callSdk(printerSdk.getPaperInfo);
+    if (paper.errorCode != 0) return sdkErrorResult(paper.errorCode);
+    Json::Value document;
+    document["gapHeightPixel"] = paper.gapHeightPixel;
+    document["totalHeightPixel"] = paper.totalHeightPixel;
+    document["paperType"] = paper.paperType;
+    document["gapHeight"] = static_cast<double>(paper.gapHeight);
+    document["totalHeight"] = static_cast<double>(paper.totalHeight);
+    document["paperWidthPixel"] = paper.paperWidthPixel;
+    document["paperWidth"] = static_cast<double>(paper.paperWidth);
+    document["direction"] = paper.direction;
+    document["tailLengthPixel"] = paper.tailLengthPixel;
+    document["tailLength"] = static_cast<double>(paper.tailLength);
+    return documentAnswer(document, "get paper info success");
+}
+
+std::string cKvPrinterService::getConsumablesRfidInfoApi() {
+    const SdkListResult list = callSdk(printerSdk.getRfidPararm);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
+    if (listLength(list) == 0) {
+        // There is no first tag to read: say so instead of reading past the list.
+        giveBackToSdk(list.items);
+        return sdkErrorResult(-1);
+    }
+    Json::Value resultAck;
+    putRfidKeys(resultAck, static_cast<const RfidInfo*>(list.items)[0]);
+    resultAck["result"] = 0;
+    resultAck["errorCode"] = 0;
+    resultAck["info"] = "get rfid information success!";
+    giveBackToSdk(list.items);
+    return resultAckAnswer(resultAck);
+}
+
+std::string cKvPrinterService::getRfidInfoApi() {
+    const SdkListResult list = callSdk(printerSdk.getRfidPararm);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
+    const auto* tags = static_cast<const RfidInfo*>(list.items);
+    // Stays null when the list is empty; a tag not read leaves its place in "rfid" empty and
+    // makes the whole answer a failure, though the tags that were read are still listed.
+    Json::Value resultAck;
+    bool allRead = true;
+    for (int32_t i = 0; i < listLength(list); ++i) {
+        if (tags[i].readStatus != 0) {
+            resultAck["result"] = -1;
+            resultAck["errorCode"] = -1;
+            resultAck["info"] = "get one or more rfid information fail";
+            allRead = false;
+            continue;
+        }
+        Json::Value tag;
+        putRfidKeys(tag, tags[i]);
+        tag["errorCode"] = 0;
+        tag["info"] = "get rfid information success";
+        tag["result"] = 0;
+        resultAck["rfid"][i] = tag;
+        if (allRead) {
+            resultAck["result"] = 0;
+            resultAck["errorCode"] = 0;
+            resultAck["info"] = "get rfid information success!";
+        }
+    }
+    giveBackToSdk(list.items);
+    return resultAckAnswer(resultAck);
 }

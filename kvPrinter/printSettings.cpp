@@ -1,34 +1,83 @@
-// Print settings: density, speed, mode and label type.
-#include "kvPrinter/kvPrinterService.h"
+// Print settings: density, speed, mode and label type, and the patterns that every plain setting
+// of the printer shares (the device settings use them too).
+#include <json/json.h>
 
-std::string cKvPrinterService::getPrintModeApi() {
-    return notServedResult();
+#include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/printerSdkBinding.h"
+
+// ---- the shared patterns -------------------------------------------------------------------
+
+std::optional<int32_t> cKvPrinterService::intParameter(const std::string& request, const char* key) const {
+    const Json::Value root = parseRequest(request);
+    // A "parameter" that is not an object has no keys; indexing it would throw.
+    if (!root.isObject()) return std::nullopt;
+    const Json::Value& parameter = root["parameter"];
+    if (!parameter.isObject()) return std::nullopt;
+    const Json::Value& value = parameter[key];
+    if (!value.isInt()) return std::nullopt;  // also refuses null: 3 and 3.0 pass, 3.5 and "3" do not
+    return value.asInt();
 }
 
-std::string cKvPrinterService::setPrintModeApi(std::string /*request*/) {
-    return notServedResult();
+std::optional<Json::Value> cKvPrinterService::parameterObject(const std::string& request) const {
+    const Json::Value root = parseRequest(request);
+    if (!root.isObject()) return Json::Value(Json::objectValue);
+    const Json::Value& parameter = root["parameter"];
+    if (parameter.isNull()) return Json::Value(Json::objectValue);
+    if (!parameter.isObject()) return std::nullopt;
+    return parameter;
+}
+
+std::string cKvPrinterService::intGetterAnswer(SdkIntResult result, const char* successInfo) const {
+    if (result.errorCode != 0) return sdkErrorResult(result.errorCode);
+    return makeResult(getCurrentApiName(), result.value, successInfo, 0);
+}
+
+std::string cKvPrinterService::statusAnswer(SdkStatus status, const char* successInfo) const {
+    if (status != 0) return sdkErrorResult(status);
+    return makeResult(getCurrentApiName(), 0, successInfo, 0);
+}
+
+std::string cKvPrinterService::intSetterAnswer(const std::string& request, const char* key,
+                                               SdkStatus (*setter)(int32_t), const char* successInfo) const {
+    const std::optional<int32_t> value = intParameter(request, key);
+    if (!value) return parameterErrorResult();
+    return statusAnswer(callSdk(setter, *value), successInfo);
+}
+
+std::string cKvPrinterService::documentAnswer(const Json::Value& document, const char* successInfo) const {
+    return makeResult(getCurrentApiName(), Json::FastWriter().write(document), successInfo, 0);
+}
+
+// ---- the handlers --------------------------------------------------------------------------
+
+std::string cKvPrinterService::getPrintModeApi() {
+    return intGetterAnswer(callSdk(printerSdk.getPrintMode), "getPrintMode success");
+}
+
+std::string cKvPrinterService::setPrintModeApi(std::string request) {
+    return intSetterAnswer(request, "nType", printerSdk.setPrintMode, "set print mode ok!");
 }
 
 std::string cKvPrinterService::getPrintDensityApi() {
-    return notServedResult();
+    return intGetterAnswer(callSdk(printerSdk.getPrintDensity), "getPrintDensity success");
 }
 
-std::string cKvPrinterService::setPrintDensityApi(std::string /*request*/) {
-    return notServedResult();
+std::string cKvPrinterService::setPrintDensityApi(std::string request) {
+    return intSetterAnswer(request, "nDensity", printerSdk.setPrintDensity, "set print density ok!");
 }
 
 std::string cKvPrinterService::getLabelTypeApi() {
-    return notServedResult();
+    return intGetterAnswer(callSdk(printerSdk.getLabelType), "getLabelType success");
 }
 
-std::string cKvPrinterService::setLabelTypeApi(std::string /*request*/) {
-    return notServedResult();
+std::string cKvPrinterService::setLabelTypeApi(std::string request) {
+    return intSetterAnswer(request, "nType", printerSdk.setLabelType, "set print labelType ok!");
 }
 
 std::string cKvPrinterService::getPrintSpeedApi() {
-    return notServedResult();
+    return intGetterAnswer(callSdk(printerSdk.getPrintSpeed), "getPrintSpeed success");
 }
 
-std::string cKvPrinterService::setPrintSpeedApi(std::string /*request*/) {
-    return notServedResult();
+std::string cKvPrinterService::setPrintSpeedApi(std::string request) {
+    return intSetterAnswer(request, "nSpeed", printerSdk.setPrintSpeed, "set print speed ok!");
 }

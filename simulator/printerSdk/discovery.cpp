@@ -130,4 +130,5 @@ void closePrinter() {
     std::lock_guard<std::mutex> lock(world.mutex);
     world.connected = false;
     world.connectedName.clear();
+    kvsim::stopPrinting(world.printing, true);
 }

@@ -157,6 +157,11 @@ void World::resetState() {
     const Json::Value& wifiName = std::as_const(valueTable)["getDeviceWifi"];
     if (wifiName.isString()) copyField(wifiConfig.wifiName, sizeof wifiConfig.wifiName, wifiName.asString());
     tubeAdjustLength = 0.0f;
+    // Generations only grow, so nothing scheduled for an earlier world can act on this one.
+    PrintEngine fresh;
+    fresh.generation = printing.generation + 1;
+    fresh.firmwareGeneration = printing.firmwareGeneration + 1;
+    printing = std::move(fresh);
 }
 
 int World::injectedStatus(const std::string& exportName) const {

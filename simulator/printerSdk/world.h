@@ -9,7 +9,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -37,6 +39,43 @@ struct BluetoothPrinter {
     std::string name;
     std::string mac;
     int32_t rssi = 0;
+};
+
+// One page waiting to be printed: a copy of the caller's image and how many copies are left.
+struct QueuedPage {
+    int jobId = 0;
+    int32_t pageNumber = 0;  // within its job, from 1
+    int32_t copies = 1;
+    int32_t copiesPrinted = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    std::shared_ptr<const std::vector<unsigned char>> image;
+    std::string epc;
+};
+
+struct PrintJob {
+    bool started = false;  // false: a page committed outside a job, which is a job of its own
+    int32_t count = 0;     // pages the job was started for; 0 or less: until endJob
+    bool ended = false;
+    bool finished = false;  // event 10 raised (or due)
+    int32_t committedPages = 0;
+    int32_t printedPages = 0;
+    double ribbonMm = 0.0;
+};
+
+// The printing engine's state (jobs.cpp); guarded by World::mutex.
+struct PrintEngine {
+    std::map<int, PrintJob> jobs;
+    std::deque<QueuedPage> pages;  // in print order
+    int openJob = 0;               // the started job that commits go to; 0: none
+    int nextJobId = 1;
+    bool paused = false;
+    bool tickPending = false;  // a print tick is scheduled
+    // Bumped by cancel and close: a tick or firmware step scheduled before then does nothing.
+    uint64_t generation = 0;
+    uint64_t firmwareGeneration = 0;
+    int32_t copiesPrinted = 0;  // since initSdk: numbers the output files and finds "printError"'s copy
+    bool printErrorRaised = false;
 };
 
 class World {
@@ -75,6 +114,7 @@ public:
     WifiConfigInfo wifiConfig{};
     float tubeAdjustLength = 0.0f;
     SdkEventCallback callback = nullptr;
+    PrintEngine printing;
 
     // ---- memory handed to the caller, which gives it back through freeData ----
     void* handOut(size_t bytes);
@@ -163,6 +203,10 @@ SdkStatus intSetter(const char* exportName, const char* getterName, int32_t valu
 // Text getters hand out their text also when they fail.
 SdkTextResult textGetter(const char* exportName);
 SdkStatus action(const char* exportName, Json::Value args);
+
+// Drops every waiting copy and ends every job without event 10 (cancelJob); with
+// `firmwareToo` also stops a firmware upgrade (closePrinter). Call with World::mutex held.
+void stopPrinting(PrintEngine& engine, bool firmwareToo);
 
 // Copies text into a fixed-width field, zero-filled, at most width - 1 bytes.
 void copyField(char* field, size_t width, const std::string& text);

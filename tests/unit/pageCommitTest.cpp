@@ -10,9 +10,10 @@
 #include "tests/support/fakeThirdLibrary.h"
 #include "tests/support/logCapture.h"
 
-extern Json::Value printImageInfoJson;
-
 namespace {
+
+// The fake renderer's page: 7 by 5 pixels as packed rows.
+constexpr int kPageBytes = 5;
 
 Json::Value parse(const std::string& text) {
     Json::Value v;
@@ -23,14 +24,14 @@ Json::Value parse(const std::string& text) {
 class PageCommitTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        service.thirdApi->libraryApi = third.makeTable();
+        service.thirdApi->libraryApi = FakeThirdLibrary::makeTable();
+        third.imageBytes = std::string(kPageBytes, '\x55');
         printImageInfoJson = Json::Value();
     }
 
     void drawBoard(const std::string& parameter) {
         ASSERT_TRUE(service.answerRequest(R"({"apiName":"InitDrawingBoard","parameter":)" + parameter + "}"));
-        third.hasLabel = true;
-        third.label = R"({"width":50,"height":30,"elements":[]})";
+        third.labelJson = R"({"width":50,"height":30,"elements":[]})";
     }
     std::string commit(const std::string& body) { return *service.answerRequest(R"({"apiName":"commitJob",)" + body + "}"); }
     Json::Value page() { return fake.lastArgs("commitJob")[0]; }
@@ -39,6 +40,8 @@ protected:
     FakePrinterSdk& fake = FakePrinterSdk::instance();
     FakeThirdLibrary& third = FakeThirdLibrary::instance();
     cKvPrinterService service{&FakePrinterSdk::load};
+
+    void TearDown() override { third.reset(); }
 };
 
 const std::string kJobValueError =
@@ -64,10 +67,10 @@ TEST_F(PageCommitTest, DrawnLabelTakesCopiesAndEpcFromTheRequestAndTheRestFromTh
     EXPECT_EQ(page()["printQuantity"].asInt(), 2);
     EXPECT_EQ(page()["epc"].asString(), "E200");
     EXPECT_EQ(page()["cutline"].asInt(), 0);
-    EXPECT_EQ(page()["width"].asInt(), 400);
-    EXPECT_EQ(page()["height"].asInt(), 240);
-    EXPECT_EQ(page()["imageSize"].asInt(), 50 * 240);
-    EXPECT_EQ(render()[0].asString(), third.label);
+    EXPECT_EQ(page()["width"].asInt(), 7);
+    EXPECT_EQ(page()["height"].asInt(), 5);
+    EXPECT_EQ(page()["imageSize"].asInt(), kPageBytes);
+    EXPECT_EQ(render()[0].asString(), *third.labelJson);
     EXPECT_EQ(render()[1].asInt(), 0);
     EXPECT_FLOAT_EQ(render()[2].asFloat(), 11.81f);
     EXPECT_FLOAT_EQ(render()[3].asFloat(), 11.81f);
@@ -88,8 +91,7 @@ TEST_F(PageCommitTest, DrawnLabelWithoutCopiesPrintsMinusOneAndKeepsNullInTheJob
 
 TEST_F(PageCommitTest, DrawnLabelThatIsNotJsonIsRefused) {
     service.sdkInited = true;
-    third.hasLabel = true;
-    third.label = "not json";
+    third.labelJson = "not json";
     LogCapture log;
     EXPECT_EQ(commit(R"("parameter":{})"), kJobValueError);
     EXPECT_TRUE(log.contains("[ERROR]:parse third jsonData fail"));
@@ -130,9 +132,9 @@ TEST_F(PageCommitTest, EmptyJobInformationIsRefused) {
 
 TEST_F(PageCommitTest, MarginsComeOnlyFromTheTopLevel) {
     commit(R"("parameter":{"printerImageProcessingInfo":{"printQuantity":1,"margin":[5,5,5,5]}})");
-    EXPECT_EQ(render()[4], parse("[0,0,0,0]"));
+    EXPECT_EQ(render()[4], parse("[0.0,0.0,0.0,0.0]"));
     commit(R"("printerImageProcessingInfo":{"margin":[1,2.9,3]},"parameter":{"printerImageProcessingInfo":{"printQuantity":1}})");
-    EXPECT_EQ(render()[4], parse("[1,2,3,0]"));
+    EXPECT_EQ(render()[4], parse("[1.0,2.0,3.0,0.0]"));
 }
 
 TEST_F(PageCommitTest, AnEpcIsCutTo124Bytes) {
@@ -150,7 +152,7 @@ TEST_F(PageCommitTest, SdkRefusalIsAnsweredWithItsCode) {
 }
 
 TEST_F(PageCommitTest, ALabelThatRendersNothingNeverReachesTheSdk) {
-    third.renders = false;
+    third.imageBytes.reset();
     EXPECT_EQ(commit(R"("parameter":{"printerImageProcessingInfo":{"printQuantity":1}})"), kJobValueError);
     EXPECT_EQ(fake.callCount("commitJob"), 0);
 }

@@ -51,15 +51,16 @@ SdkStatus commitAndRaise(PrintJobInfo page) {
 class PicturePrintTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        service.thirdApi->libraryApi = third.makeTable();
-        third.hasLabel = true;
-        third.label = R"({"width":2,"height":1,"elements":[]})";
+        service.thirdApi->libraryApi = FakeThirdLibrary::makeTable();
+        third.labelJson = R"({"width":2,"height":1,"elements":[]})";
+        third.imageBytes = std::string(2, '\0');
         recordingCommit = printerSdk.commitJob;
         printerSdk.commitJob = &commitAndRaise;
         plannedEvents.clear();
     }
     void TearDown() override {
         if (eventThread.joinable()) eventThread.join();
+        third.reset();
     }
     std::string print(const std::string& parameter) {
         return *service.answerRequest(R"({"apiName":"picturePrint","parameter":)" + parameter + "}");
@@ -82,7 +83,7 @@ TEST_F(PicturePrintTest, AnswersWhenTheLastCopyIsPrinted) {
     EXPECT_EQ(printedCopyCount.load(), 3);
     EXPECT_EQ(fake.lastArgs("commitJob")[0].asInt(), 3);
     // The picture became a one-image label of its own size in label units.
-    EXPECT_EQ(third.lastArgs("InitDrawingBoard")[3].asString(), "ZT001.ttf");
+    EXPECT_EQ(third.lastArgs("InitDrawingBoard")[3][0].asString(), "ZT001.ttf");
     EXPECT_EQ(third.lastArgs("DrawLableImage")[0].asString(), kGif);
     EXPECT_TRUE(third.allGivenBack());
 }
@@ -121,7 +122,7 @@ TEST_F(PicturePrintTest, UnusableRequestsNeverReachTheSdk) {
                                   R"({"printData":["R0lG"]})", R"({"printQuantity":true,"printData":"R0lG"})", R"(7)"}) {
         EXPECT_EQ(print(parameter), kRefused) << parameter;
     }
-    third.renders = false;
+    third.imageBytes.reset();
     EXPECT_EQ(print(R"({"printData":""})"), kRefused);
     EXPECT_EQ(print(R"({})"), kRefused);
     EXPECT_EQ(fake.callCount("commitJob"), 0);

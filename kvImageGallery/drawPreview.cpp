@@ -1,0 +1,106 @@
+// Label JSON, rendering, the preview, and a picture turned into a one-image label.
+#include <glog/logging.h>
+
+#include "kvImageGallery/base64.h"
+#include "kvImageGallery/drawHelpers.h"
+#include "kvImageGallery/imageSize.h"
+#include "kvImageGallery/kvPrinterSdkThirdApi.h"
+
+namespace {
+
+const char* const kNoTable = "please init sdk first!";
+
+// The render arguments that every caller of this file passes alike.
+const float kNoMargin[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+const int kInk[4] = {255, 0, 0, 0};
+
+}  // namespace
+
+std::string kvPrinterSdkThirdApi::GenerateLableJson() {
+    LOG(INFO) << "[INFO]:" << "GenerateLableJson begin";
+    if (!libraryApi) return makeResult("GenerateLableJson", -1, kNoTable, -1);
+
+    char* label = libraryApi->GenerateLableJson();
+    // Copy first: the text belongs to the canvas library, which takes it back at once.
+    std::string copy = label != nullptr ? std::string(label) : std::string();
+    libraryApi->freeData(label);
+
+    LOG(INFO) << "[INFO]:" << "GenerateLableJson end";
+    return copy;
+}
+
+RenderedImage* kvPrinterSdkThirdApi::generateDataFromPrintJson(const char* labelJson, int mode, float printerScale,
+                                                               float outputScale, const float* margin,
+                                                               void* zeroBlock, int orientation, const int* colour) {
+    if (!libraryApi) return nullptr;
+    return libraryApi->generateDataFromPrintJson(labelJson, mode, printerScale, outputScale, margin, zeroBlock,
+                                                 orientation, colour);
+}
+
+void kvPrinterSdkThirdApi::releaseImage(RenderedImage* image) {
+    if (image != nullptr && libraryApi) libraryApi->vFree(image);
+}
+
+std::string kvPrinterSdkThirdApi::generateImagePreviewImage(std::string request) {
+    LOG(INFO) << "[INFO]:" << "generateImagePreviewImage begin";
+    if (!libraryApi) return makeResult("generateImagePreviewImage", -1, kNoTable, -1);
+
+    const Json::Value root = kvDraw::parseLenient(request);
+    const std::string label = GenerateLableJson();
+
+    // "displayScale" stands beside "apiName", not inside "parameter".
+    double displayScale = 8.0;
+    getJsonDouble(root["displayScale"], displayScale);
+
+    unsigned char zeroBlock[8] = {};
+    RenderedImage* image = generateDataFromPrintJson(label.c_str(), 1, scaleValue, kvDraw::toFloat(displayScale),
+                                                     kNoMargin, zeroBlock, 0, kInk);
+    // A record without image data is never read: the client learns that nothing was rendered.
+    if (image == nullptr || image->data == nullptr || image->size <= 0) {
+        releaseImage(image);
+        return makeResult("generateImagePreviewImage", -1, "generate preview image fail!", -1);
+    }
+
+    Json::Value info(Json::objectValue);
+    info["ImageData"] = base64Encode(image->data, static_cast<unsigned int>(image->size));
+    info["errorCode"] = 0;
+    info["errorInfo"] = "";
+    std::string answer = makeResult("generateImagePreviewImage", 0, info.toStyledString(), 0);
+    releaseImage(image);
+    return answer;
+}
+
+RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const std::string& image, float printerScale, int& width,
+                                                  int& height) {
+    if (image.empty()) {
+        LOG(ERROR) << "[ERROR]:" << "parse jsonData fail";
+        return nullptr;
+    }
+    if (!libraryApi) {
+        LOG(ERROR) << "[ERROR]:" << kNoTable;
+        return nullptr;
+    }
+
+    getImageSizeFromBase64(image.c_str(), &height, &width);
+    // Pixels to label units at the bridge's scale; a scale that is not positive gives no size.
+    if (scaleValue > 0.0f) {
+        width = kvDraw::truncateToInt(static_cast<double>(width) / scaleValue);
+        height = kvDraw::truncateToInt(static_cast<double>(height) / scaleValue);
+    } else {
+        width = 0;
+        height = 0;
+    }
+
+    const char* fontFiles[1] = {"ZT001.ttf"};
+    libraryApi->InitDrawingBoard(static_cast<float>(width), static_cast<float>(height), 0, fontFiles, 1);
+    libraryApi->DrawLableImage(image.c_str(), 0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0,
+                               1, 127.0f);
+
+    char* label = libraryApi->GenerateLableJson();
+    const std::string labelJson = label != nullptr ? std::string(label) : std::string();
+    libraryApi->freeData(label);
+
+    unsigned char zeroBlock[8] = {};
+    return libraryApi->generateDataFromPrintJson(labelJson.c_str(), 0, printerScale, printerScale, kNoMargin,
+                                                 zeroBlock, 0, kInk);
+}

@@ -182,6 +182,8 @@ void drawText(Page& page, const PixelBox& box, const TextElement& text) {
     }
     if (text.underline) pango_attr_list_insert(attributes, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     if (text.strikeThrough) pango_attr_list_insert(attributes, pango_attr_strikethrough_new(TRUE));
+    // A line broken inside a word shows the word's characters only: no hyphen is added.
+    pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
     pango_layout_set_attributes(layout.get(), attributes);
     pango_attr_list_unref(attributes);
 

@@ -65,6 +65,39 @@ void setPictureSource(cairo_t* cr, cairo_surface_t* surface, const Picture& pict
     cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
 }
 
+// stb_image's JPEG reader writes past its Huffman tables when a table declares more than 256 codes;
+// such a file is refused before it gets there. Every "FF C4" counts, also inside scan data, as
+// stb_image reads tables between the scans of a progressive file.
+bool jpegTablesFit(const std::vector<unsigned char>& bytes) {
+    const size_t n = bytes.size();
+    if (n < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return true;
+    auto at = [&](size_t i) -> unsigned { return i < n ? bytes[i] : 0u; };  // stb reads 0 past the end
+    size_t i = 2;
+    while (i + 1 < n) {
+        if (bytes[i] != 0xFF || bytes[i + 1] == 0xFF || bytes[i + 1] == 0x00 || bytes[i + 1] == 0xD8 ||
+            (bytes[i + 1] >= 0xD0 && bytes[i + 1] <= 0xD7) || bytes[i + 1] == 0x01) {
+            ++i;
+            continue;
+        }
+        if (bytes[i + 1] == 0xD9) return true;
+        const size_t length = (at(i + 2) << 8) | at(i + 3);
+        if (bytes[i + 1] == 0xC4) {
+            // As stb_image reads it: tables one after another while the segment has bytes left.
+            size_t table = i + 4;
+            long left = static_cast<long>(length) - 2;
+            while (left > 0) {
+                size_t codes = 0;
+                for (size_t k = 1; k <= 16; ++k) codes += at(table + k);
+                if (codes > 256) return false;
+                table += 17 + codes;
+                left -= static_cast<long>(17 + codes);
+            }
+        }
+        i += 2 + std::max<size_t>(length, 2);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<unsigned char> decodeBase64(std::string_view text) {
@@ -90,6 +123,7 @@ std::vector<unsigned char> decodeBase64(std::string_view text) {
 std::optional<Picture> decodePicture(std::string_view base64) {
     const std::vector<unsigned char> bytes = decodeBase64(base64);
     if (bytes.empty() || bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return std::nullopt;
+    if (!jpegTablesFit(bytes)) return std::nullopt;
     const int length = static_cast<int>(bytes.size());
     int width = 0;
     int height = 0;

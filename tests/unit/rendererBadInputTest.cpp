@@ -89,6 +89,14 @@ TEST(RendererBadInput, AnElementThatCannotBeDrawnDrawsNothingAndTheRestIsDrawn) 
     std::vector<unsigned char> claim = fromBase64(png);
     claim[16] = 0x00, claim[17] = 0x01, claim[18] = 0x86, claim[19] = 0xA0;
     claim[20] = 0x00, claim[21] = 0x01, claim[22] = 0x86, claim[23] = 0xA0;
+    // A JPEG whose Huffman table declares 16 x 255 codes, more than any table holds.
+    std::vector<unsigned char> tables = fromBase64(jpegBase64(8, 8, [](int x, int) { return x * 30; }));
+    for (size_t i = 0; i + 21 < tables.size(); ++i) {
+        if (tables[i] == 0xFF && tables[i + 1] == 0xC4) {
+            std::fill(tables.begin() + static_cast<std::ptrdiff_t>(i + 5), tables.begin() + static_cast<std::ptrdiff_t>(i + 21), 255);
+            break;
+        }
+    }
     std::mt19937 random(7);
     std::vector<unsigned char> noise(3000);
     for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
@@ -125,6 +133,7 @@ TEST(RendererBadInput, AnElementThatCannotBeDrawnDrawsNothingAndTheRestIsDrawn) 
         {"image of a data URL", with(picture, "imageData", "data:image/png;base64," + png)},
         {"image of random bytes", with(picture, "imageData", base64(noise))},
         {"image cut short", with(picture, "imageData", truncated)},
+        {"JPEG with an overfull Huffman table", with(picture, "imageData", base64(tables))},
         {"image claiming too many pixels", with(picture, "imageData", base64(claim))},
         {"image without data", with(picture, "imageData", "")},
         {"image data not a text", with(picture, "imageData", 17)},

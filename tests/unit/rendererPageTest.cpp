@@ -320,6 +320,22 @@ TEST(RendererCodes, AQrCodeWithALogoStillDecodesAndShowsTheLogo) {
     EXPECT_EQ(preview(label(50, 30, {qr})).pixels, without.pixels);
 }
 
+TEST(RendererCodes, TheCorrectionLevelChangesTheQrCode) {
+    auto atLevel = [](const Json::Value& level) {
+        Json::Value qr = element("qrcode", 15, 5, 20, 20);
+        qr["value"] = "LEVELS-0123456789";
+        if (!level.isNull()) qr["correctLevel"] = level;
+        return preview(label(50, 30, {qr})).pixels;
+    };
+    const auto medium = atLevel(Json::Value());
+    EXPECT_EQ(atLevel(2), medium);
+    EXPECT_EQ(atLevel(0), medium) << "out of range: M";
+    EXPECT_EQ(atLevel(9), medium);
+    EXPECT_NE(atLevel(1), medium);
+    EXPECT_NE(atLevel(4), medium);
+    EXPECT_NE(atLevel(3), atLevel(4));
+}
+
 TEST(RendererCodes, ContentChecksAnswerWhatZintCanEncode) {
     const Renderer& renderer = Renderer::get();
     EXPECT_EQ(renderer.checkBarcodeContent(20, "ABC"), 1);

@@ -1,0 +1,297 @@
+// Whatever the renderer is given, it answers: text that is no label renders nothing, an element
+// that cannot be drawn draws nothing while the rest of the label is drawn, and no size, number,
+// text or picture bytes make it crash, hang or read past its input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "tests/support/rendererHarness.h"
+
+using namespace rendertest;
+
+namespace {
+
+Json::Value filledBox(double x, double y, double width, double height) {
+    Json::Value e = element("graph", x, y, width, height);
+    e["graphType"] = 4;
+    return e;
+}
+
+Json::Value with(Json::Value e, const char* key, const Json::Value& value) {
+    e[key] = value;
+    return e;
+}
+
+TEST(RendererBadInput, TextThatIsNoLabelOrHasNoPixelsRendersNothing) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    const std::string deepObject = "{\"width\":10,\"height\":10,\"elements\":" + deep + "}";
+    const std::string cases[] = {
+        "",
+        "not json",
+        "[]",
+        "42",
+        "\"label\"",
+        "null",
+        "{\"width\":50,\"height\":30",  // cut short
+        deep,
+        deepObject,
+        R"({"width":"50","height":30})",  // a size of the wrong type counts as 0
+        R"({"width":0,"height":30})",
+        R"({"width":50,"height":-3})",
+        R"({"width":0.01,"height":30})",  // less than half a pixel
+        R"({"width":1e300,"height":30})",
+        R"({"width":1e999,"height":30})",
+        R"({"width":2501,"height":10})",   // 20008 pixels wide
+        R"({"width":2500,"height":2500})", // 20000 x 20000: more pixels than a page may have
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text.substr(0, 80));
+        EXPECT_FALSE(render(text));
+        Options print;
+        print.mode = 0;
+        EXPECT_FALSE(render(text, print));
+    }
+    EXPECT_EQ(Renderer::get().generateDataFromPrintJson(nullptr, 1, 8, 8, nullptr, nullptr, 0, nullptr), nullptr);
+
+    // The largest sides still render.
+    const std::optional<Rendered> wide = render(R"({"width":2500,"height":10})");
+    ASSERT_TRUE(wide);
+    EXPECT_EQ(wide->width, 20000);
+    EXPECT_EQ(wide->height, 80);
+}
+
+TEST(RendererBadInput, ScalesThatAreNoSizeRenderNothing) {
+    for (float scale : {0.0f, -8.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                        1e30f}) {
+        SCOPED_TRACE(scale);
+        Options options;
+        options.scale = scale;
+        EXPECT_FALSE(render(label(50, 30, {filledBox(1, 1, 5, 5)}), options));
+    }
+}
+
+TEST(RendererBadInput, AnElementThatCannotBeDrawnDrawsNothingAndTheRestIsDrawn) {
+    Json::Value text = element("text", 5, 5, 40, 10);
+    text["value"] = "Text";
+    text["fontSize"] = 12;
+    Json::Value bar = element("barcode", 5, 5, 40, 10);
+    bar["value"] = "12345";
+    Json::Value qr = element("qrcode", 5, 5, 20, 20);
+    qr["value"] = "QR";
+    Json::Value picture = element("image", 5, 5, 10, 10);
+    const std::string png = pngBase64(8, 8, [](int, int) { return 0; });
+    picture["imageData"] = png;
+    std::string truncated = base64(fromBase64(png));
+    truncated.resize(truncated.size() / 2);
+    // A PNG whose header claims 100000 x 100000 pixels.
+    std::vector<unsigned char> claim = fromBase64(png);
+    claim[16] = 0x00, claim[17] = 0x01, claim[18] = 0x86, claim[19] = 0xA0;
+    claim[20] = 0x00, claim[21] = 0x01, claim[22] = 0x86, claim[23] = 0xA0;
+    // A JPEG whose Huffman table declares 16 x 255 codes, more than any table holds.
+    std::vector<unsigned char> tables = fromBase64(jpegBase64(8, 8, [](int x, int) { return x * 30; }));
+    for (size_t i = 0; i + 21 < tables.size(); ++i) {
+        if (tables[i] == 0xFF && tables[i + 1] == 0xC4) {
+            std::fill(tables.begin() + static_cast<std::ptrdiff_t>(i + 5), tables.begin() + static_cast<std::ptrdiff_t>(i + 21), 255);
+            break;
+        }
+    }
+    std::mt19937 random(7);
+    std::vector<unsigned char> noise(3000);
+    for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
+
+    struct Case {
+        const char* name;
+        Json::Value element;
+    };
+    const Case cases[] = {
+        {"unknown type", with(element("circle", 5, 5, 10, 10), "radius", 3)},
+        {"no type", with(filledBox(5, 5, 10, 10), "type", Json::Value())},
+        {"type not a text", with(filledBox(5, 5, 10, 10), "type", 4)},
+        {"not an object", Json::Value(42)},
+        {"text value not a text", with(text, "value", 5)},
+        {"text size not a number", with(text, "fontSize", "big")},
+        {"text size 0", with(text, "fontSize", 0)},
+        {"text size below 0", with(text, "fontSize", -3)},
+        {"text without width", with(text, "width", 0)},
+        {"text with a width of the wrong type", with(text, "width", "40")},
+        {"text without height", with(text, "height", -1)},
+        {"barcode EAN-13 of letters", with(with(bar, "codeType", 13), "value", "ABCDEFGHIJKL")},
+        {"barcode of an unknown symbology", with(bar, "codeType", 9999)},
+        {"barcode of a negative symbology", with(bar, "codeType", -2)},
+        {"barcode without value", with(bar, "value", "")},
+        {"barcode value not a text", with(bar, "value", 12345)},
+        {"barcode Code 128 of Chinese", with(bar, "value", "\xE4\xB8\xAD\xE6\x96\x87")},
+        {"barcode of invalid UTF-8", with(bar, "value", "ab\xFE")},
+        {"barcode without size", with(bar, "height", 0)},
+        {"QR code without value", with(qr, "value", "")},
+        {"QR code too long", with(qr, "value", std::string(8000, '7') + "x" + std::string(4000, 'y'))},
+        {"QR code of an unknown symbology", with(qr, "codeType", 4242)},
+        {"QR code without size", with(qr, "width", 0)},
+        {"image that is no base64", with(picture, "imageData", "!!! not base64 !!!")},
+        {"image of a data URL", with(picture, "imageData", "data:image/png;base64," + png)},
+        {"image of random bytes", with(picture, "imageData", base64(noise))},
+        {"image cut short", with(picture, "imageData", truncated)},
+        {"JPEG with an overfull Huffman table", with(picture, "imageData", base64(tables))},
+        {"image claiming too many pixels", with(picture, "imageData", base64(claim))},
+        {"image without data", with(picture, "imageData", "")},
+        {"image data not a text", with(picture, "imageData", 17)},
+        {"image without size", with(picture, "width", 0)},
+        {"line without length", element("line", 5, 5, 0, 0)},
+        {"line of negative size", element("line", 5, 5, -10, -1)},
+        {"shape of an unknown type", with(filledBox(5, 5, 10, 10), "graphType", 99)},
+        {"shape without height", filledBox(5, 5, 10, 0)},
+        {"far beyond the page", filledBox(1e12, 5, 10, 10)},
+        {"larger than any page", filledBox(0, 0, 1e12, 1e12)},
+        {"before the page", filledBox(-1e9, -1e9, 10, 10)},
+    };
+    const Json::Value good = filledBox(40, 20, 10, 5);
+    const Image goodOnly = preview(label(60, 30, {good}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Image alone = preview(label(60, 30, {c.element}));
+        EXPECT_EQ(alone.width, 480);
+        EXPECT_EQ(alone.height, 240);
+        EXPECT_EQ(inkCount(alone), 0);
+        EXPECT_EQ(preview(label(60, 30, {c.element, good})).pixels, goodOnly.pixels);
+        EXPECT_EQ(preview(label(60, 30, {good, c.element})).pixels, goodOnly.pixels);
+    }
+}
+
+TEST(RendererBadInput, ExtremeValuesAreKeptWithinThePageAndTheBox) {
+    Json::Value text = element("text", 5, 5, 40, 10);
+    text["value"] = "Extreme";
+    text["fontSize"] = 12;
+    Json::Value line = element("line", 5, 10, 40, 0.5);
+    line["lineType"] = 1;
+    line["dash"] = Json::Value(Json::arrayValue);
+    line["dash"].append(1e-9);
+    line["dash"].append(1e-9);
+    Json::Value shape = filledBox(5, 5, 40, 10);
+    shape["graphType"] = 2;
+
+    struct Case {
+        const char* name;
+        Json::Value element;
+        bool inks;
+    };
+    const Case cases[] = {
+        {"huge font", with(with(text, "fontSize", 1e9), "textAlignVertical", 1), true},
+        {"huge letter spacing", with(with(text, "letterSpacing", 1e12), "lineMode", 1), true},
+        {"huge negative letter spacing", with(text, "letterSpacing", -1e12), true},
+        {"huge line spacing", with(with(text, "value", "a\nb\nc"), "lineSpacing", 1e12), true},
+        {"tiny font", with(text, "fontSize", 1e-9), false},
+        {"invalid UTF-8 text", with(text, "value", "a\xFE\xC3"), true},
+        {"zero byte in text", with(text, "value", std::string("a\0b", 3)), true},
+        {"markup is text", with(text, "value", "<b>not bold</b> & <i"), true},
+        {"huge rotation", with(text, "rotate", 1e10), true},  // no int32: counts as 0
+        {"dashes finer than a pixel", line, true},
+        {"huge corner radius", with(shape, "cornerRadius", 1e30), true},
+        {"negative corner radius", with(shape, "cornerRadius", -4), true},
+        {"huge outline", with(with(shape, "graphType", 1), "lineWidth", 1e30), true},
+        {"huge logo", with(with(with(element("qrcode", 5, 5, 20, 20), "value", "x"), "logoScale", 1e9),
+                           "logoBase64", pngBase64(2, 2, [](int, int) { return 0; })),
+         true},
+    };
+    const Rect box{40, 40, 360, 120};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Image image = preview(label(60, 30, {c.element}));
+        EXPECT_EQ(image.width, 480);
+        if (!c.inks) {
+            EXPECT_EQ(inkCount(image), 0);
+            continue;
+        }
+        const std::optional<Rect> ink = inkBounds(image);
+        ASSERT_TRUE(ink);
+        if (std::string(c.element["type"].asString()) != "qrcode" && c.element["rotate"].isInt() &&
+            c.element["rotate"].asInt() == 0) {
+            EXPECT_TRUE(box.contains(*ink));
+        }
+    }
+}
+
+TEST(RendererBadInput, ALongTextInASmallBoxRenders) {
+    std::string words;
+    while (words.size() < 200000) words += "word ";
+    Json::Value text = element("text", 5, 5, 20, 5);
+    text["value"] = words;
+    text["fontSize"] = 8;
+    const Image image = preview(label(60, 30, {text}));
+    EXPECT_TRUE(Rect({40, 40, 200, 80}).contains(*inkBounds(image)));
+}
+
+// Random damage to a whole label and to pictures: every answer is a page or nothing.
+TEST(RendererBadInput, DamagedLabelsAndPicturesNeverBreakTheRenderer) {
+    Json::Value text = element("text", 1, 1, 30, 8);
+    text["value"] = "Damaged";
+    text["fontSize"] = 10;
+    text["fontStyle"] = Json::Value(Json::arrayValue);
+    for (bool flag : {true, true, true, true}) text["fontStyle"].append(flag);
+    Json::Value bar = element("barcode", 1, 10, 30, 8);
+    bar["value"] = "DAMAGE-1";
+    bar["fontSize"] = 6;
+    bar["textPosition"] = 2;
+    Json::Value qr = element("qrcode", 34, 1, 14, 14);
+    qr["value"] = "DAMAGE-2";
+    qr["logoBase64"] = pngBase64(8, 8, [](int x, int) { return x * 30; });
+    Json::Value line = element("line", 1, 20, 46, 0.3);
+    line["lineType"] = 1;
+    Json::Value shape = element("graph", 1, 22, 20, 7);
+    shape["graphType"] = 5;
+    shape["cornerRadius"] = 1;
+    const std::vector<std::string> pictures = {
+        pngBase64(12, 12, [](int x, int y) { return (x * y) & 255; }),
+        jpegBase64(12, 12, [](int x, int y) { return (x * 20 + y) & 255; }),
+        bmpBase64(12, 12, [](int x, int) { return x * 20; }),
+        gifBase64(12, 12, [](int x, int y) { return (x + y) % 2 ? 0 : 255; }),
+    };
+    std::mt19937 random(2026);
+
+    // Damaged pictures, byte by byte.
+    for (const std::string& picture : pictures) {
+        const std::vector<unsigned char> bytes = fromBase64(picture);
+        for (int round = 0; round < 150; ++round) {
+            std::vector<unsigned char> damaged = bytes;
+            const int changes = 1 + static_cast<int>(random() % 4);
+            for (int i = 0; i < changes; ++i) damaged[random() % damaged.size()] = static_cast<unsigned char>(random());
+            if (round % 5 == 0) damaged.resize(random() % damaged.size());
+            Json::Value image = element("image", 36, 17, 12, 12);
+            image["imageData"] = base64(damaged);
+            const std::optional<Rendered> rendered = render(label(50, 30, {image}));
+            ASSERT_TRUE(rendered);
+            EXPECT_EQ(rendered->width, 400);
+        }
+    }
+
+    // Damaged label text: any byte changed, dropped or doubled.
+    Json::Value image = element("image", 36, 17, 12, 12);
+    image["imageData"] = pictures[0];
+    const std::string whole = label(50, 30, {text, bar, qr, line, shape, image}, {"/nonexistent.ttf"});
+    for (int round = 0; round < 400; ++round) {
+        std::string damaged = whole;
+        const int changes = 1 + static_cast<int>(random() % 3);
+        for (int i = 0; i < changes; ++i) {
+            const size_t at = random() % damaged.size();
+            switch (random() % 3) {
+                case 0: damaged[at] = static_cast<char>(random()); break;
+                case 1: damaged.erase(at, 1); break;
+                default: damaged.insert(at, 1, damaged[at]); break;
+            }
+        }
+        for (int mode : {1, 0}) {
+            Options options;
+            options.mode = mode;
+            const std::optional<Rendered> rendered = render(damaged, options);
+            if (!rendered) continue;
+            EXPECT_GT(rendered->width, 0);
+            EXPECT_GT(rendered->height, 0);
+            if (mode == 1) {
+                EXPECT_TRUE(decodePng(rendered->data)) << damaged;
+            }
+        }
+    }
+}
+
+}  // namespace

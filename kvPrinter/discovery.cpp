@@ -23,16 +23,6 @@ void giveBack(void* list) {
 
 }  // namespace
 
-std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Json::Value& resultAck,
-                                           bool logged) {
-    Json::Value envelope;
-    envelope["apiName"] = apiName;
-    envelope["resultAck"] = resultAck;
-    std::string text = Json::FastWriter().write(envelope);
-    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
-    return text;
-}
-
 std::string cKvPrinterService::getUsbPrinterApi() {
     UsbPrinterInfo* list = nullptr;
     int32_t count = 0;

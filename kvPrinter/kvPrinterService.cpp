@@ -197,18 +197,15 @@ const std::vector<cKvPrinterService::DispatchRow>& cKvPrinterService::dispatchTa
 
 // ---- answer envelope -----------------------------------------------------------------------
 
-namespace {
-
-std::string writeEnvelope(const std::string& apiName, const Json::Value& resultAck) {
+std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Json::Value& resultAck,
+                                           bool logged) {
     Json::Value envelope;
     envelope["apiName"] = apiName;
     envelope["resultAck"] = resultAck;
     std::string text = Json::FastWriter().write(envelope);
-    LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
+    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
     return text;
 }
-
-}  // namespace
 
 std::string cKvPrinterService::makeResult(std::string apiName, std::string result, std::string info,
                                           int errorCode) {
@@ -216,7 +213,7 @@ std::string cKvPrinterService::makeResult(std::string apiName, std::string resul
     resultAck["result"] = result;
     resultAck["info"] = info;
     resultAck["errorCode"] = errorCode;
-    return writeEnvelope(apiName, resultAck);
+    return writeAnswer(apiName, resultAck, true);
 }
 
 std::string cKvPrinterService::makeResult(std::string apiName, int result, std::string info, int errorCode) {
@@ -224,7 +221,7 @@ std::string cKvPrinterService::makeResult(std::string apiName, int result, std::
     resultAck["result"] = result;
     resultAck["info"] = info;
     resultAck["errorCode"] = errorCode;
-    return writeEnvelope(apiName, resultAck);
+    return writeAnswer(apiName, resultAck, true);
 }
 
 std::string cKvPrinterService::makeResult(std::string apiName, int result, int info, int errorCode) {
@@ -232,7 +229,7 @@ std::string cKvPrinterService::makeResult(std::string apiName, int result, int i
     resultAck["result"] = result;
     resultAck["info"] = info;
     resultAck["errorCode"] = errorCode;
-    return writeEnvelope(apiName, resultAck);
+    return writeAnswer(apiName, resultAck, true);
 }
 
 // ---- shared state and helpers --------------------------------------------------------------

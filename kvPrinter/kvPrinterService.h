@@ -139,6 +139,9 @@ private:
     // The operations by "apiName", in the order of comparison.
     static const std::vector<DispatchRow>& dispatchTable();
 
+    // The one writer of envelopes: {"apiName", "resultAck"} with the compact writer, logged with
+    // the "make result: " line when `logged` (makeResult and most built answers are).
+    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
     // Parses the request again with jsonReader (it parsed once in the dispatcher already).
     Json::Value parseRequest(const std::string& request) const;
     // (-1, text of code in apiResultMsgMap, code) under the current name.
@@ -172,9 +175,6 @@ private:
 
     // ---- helpers of the discovery, connection and job handlers ----
 
-    // Writes an answer that a handler built itself (the discovery, connect and close answers),
-    // with the compact writer; logged with the "make result: " line only when `logged`.
-    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
     // The request's "parameter" object: null when it is absent or null (every key then takes its
     // default); false when it is there but not an object.
     static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
@@ -203,8 +203,6 @@ private:
     // failureResult being an int or a string.
     std::string textGetterAnswer(const SdkTextResult& result, const char* successInfo,
                                  const Json::Value& failureResult) const;
-    // Writes an answer whose "resultAck" the handler built itself, logged as makeResult logs.
-    std::string resultAckAnswer(const Json::Value& resultAck) const;
 
     // ---- helpers of the page commit, picture print and firmware handlers ----
     // (-1, "parameter json error", 26): job values or a label that cannot be used.

@@ -24,15 +24,6 @@ void putRfidKeys(Json::Value& target, const RfidInfo& tag) {
 
 }  // namespace
 
-std::string cKvPrinterService::resultAckAnswer(const Json::Value& resultAck) const {
-    Json::Value envelope;
-    envelope["apiName"] = getCurrentApiName();
-    envelope["resultAck"] = resultAck;
-    std::string text = Json::FastWriter().write(envelope);
-    LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
-    return text;
-}
-
 std::string cKvPrinterService::getPageInfoApi(std::string request) {
     const std::optional<int32_t> paperType = intParameter(request, "paperType");
     if (!paperType) return parameterErrorResult();
@@ -75,7 +66,7 @@ std::string cKvPrinterService::getConsumablesRfidInfoApi() {
     resultAck["errorCode"] = 0;
     resultAck["info"] = "get rfid information success!";
     giveBackToSdk(list.items);
-    return resultAckAnswer(resultAck);
+    return writeAnswer(getCurrentApiName(), resultAck, true);
 }
 
 std::string cKvPrinterService::getRfidInfoApi() {
@@ -107,5 +98,5 @@ std::string cKvPrinterService::getRfidInfoApi() {
         }
     }
     giveBackToSdk(list.items);
-    return resultAckAnswer(resultAck);
+    return writeAnswer(getCurrentApiName(), resultAck, true);
 }

@@ -31,8 +31,9 @@ struct NetworkShutdown {
 }  // namespace
 
 int main() {
-    startService();
     try {
+        // Inside the guarded block: a worker that cannot be started also ends here, with 1.
+        startService();
         boost::asio::io_context ioc;
         NetworkShutdown shutdown;
         WebSocketServer server(ioc, kServicePort);

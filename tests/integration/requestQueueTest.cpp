@@ -70,14 +70,4 @@ TEST_F(RequestQueue, AStopDiscardsEveryWaitingRequestOfEveryClientAndIsAnswered)
     EXPECT_EQ(receiveNames(a, 1), std::vector<std::string>{"afterwards"});
 }
 
-TEST_F(RequestQueue, TheWordStopPrintAnywhereInARequestMakesItAStop) {
-    WsTestClient client;
-    ASSERT_TRUE(client.connect());
-    occupyWorker(client);
-    ASSERT_TRUE(client.sendText(requestFor("waiting")));
-    ASSERT_TRUE(client.sendText(R"({"apiName":"labelNote","parameter":{"text":"please stopPrint later"}})"));
-    EXPECT_EQ(receiveNames(client, 2), (std::vector<std::string>{"pausePrint", "labelNote"}));
-    EXPECT_TRUE(client.expectNothing(300ms));
-}
-
 }  // namespace

@@ -94,22 +94,6 @@ TEST_F(LogSetupTest, AnEmptyFolderFailsToBeMadeAndTheLibraryUsesItsDefault) {
     EXPECT_EQ(messages[1], "log dir:");
 }
 
-TEST_F(LogSetupTest, GivesTheLibraryItsSettings) {
-    FLAGS_stderrthreshold = 0;
-    FLAGS_colorlogtostderr = true;
-    FLAGS_logbufsecs = 30;
-    FLAGS_max_log_size = 1800;
-    FLAGS_stop_logging_if_full_disk = false;
-    const std::string dir = (root / "settings").string();
-    initLogPrinting(dir);
-    EXPECT_EQ(FLAGS_log_dir, dir);
-    EXPECT_EQ(FLAGS_stderrthreshold, 2);
-    EXPECT_FALSE(FLAGS_colorlogtostderr);
-    EXPECT_EQ(FLAGS_logbufsecs, 0);
-    EXPECT_EQ(FLAGS_max_log_size, 2u);
-    EXPECT_TRUE(FLAGS_stop_logging_if_full_disk);
-}
-
 TEST_F(LogSetupTest, ShutDownLogsItsLineLastAndLoggingCanBeSetUpAgain) {
     const std::string dir = (root / "first").string();
     initLogPrinting(dir);

@@ -192,14 +192,6 @@ TEST_F(PrintWorkerTest, AfterTheStopNothingMoreIsTaken) {
 
 // ---- answers to clients that are not there, and the disconnect path -------------------------
 
-TEST(PrintServerRouting, AnAnswerForNoRegisteredClientIsDropped) {
-    setCurrentClientId("");
-    sendToCurrentClient("before any request");
-    setCurrentClientId("8f1d2c3b-0000-4000-8000-000000000000");
-    sendToCurrentClient("for a client that has gone");
-    SUCCEED();
-}
-
 TEST(PrintServerDisconnect, NeedsNeitherAServiceNorALoadedSdk) {
     ASSERT_EQ(printerService, nullptr);
     onClientDisconnect();

@@ -54,7 +54,7 @@ std::mutex currentClientIdMutex;
 // 4. The request queue.
 PrintTaskQueue printTaskQueue;
 
-// 5. The printer service (created by startService).
+// 5. The printer service (created by startService, first thing in main).
 cKvPrinterService* printerService = nullptr;
 
 // 6. The worker (started by startService).

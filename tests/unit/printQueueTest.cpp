@@ -1,0 +1,208 @@
+// The request queue and its worker: which texts a stop request is made of, the order in which
+// the heap hands out requests of equal priority, the discard on a stop, and a worker that runs
+// requests in that order, survives them and stops when told.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kvPrinter/kvPrinterService.h"
+#include "kvPrinter/printServer.h"
+#include "kvPrinter/printerSdkBinding.h"
+#include "tests/support/fakePrinterSdk.h"
+#include "tests/support/logCapture.h"
+
+namespace {
+
+void clearQueue() {
+    std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+    printTaskQueue.tasks = {};
+}
+
+// The messages in the order takePrintTask hands them out, until the queue is empty.
+std::vector<std::string> drain() {
+    std::vector<std::string> out;
+    while (std::optional<PrintTask> task = takePrintTask()) out.push_back(task->message);
+    return out;
+}
+
+class PrintQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { clearQueue(); }
+    void TearDown() override { clearQueue(); }
+};
+
+TEST_F(PrintQueueTest, PriorityThreeExactlyWhenTheBytesStopPrintStandAnywhere) {
+    const struct {
+        const char* text;
+        int priority;
+    } rows[] = {
+        {R"({"apiName":"stopPrint"})", 3},
+        {R"({"apiName":"getPower","parameter":{"note":"stopPrint"}})", 3},
+        {R"({"stopPrint":1})", 3},
+        {"stopPrint", 3},
+        {"not json at all, but stopPrinting", 3},
+        {R"({"apiName":"StopPrint"})", 1},
+        {R"({"apiName":"stopprint"})", 1},
+        {R"({"apiName":"stop Print"})", 1},
+        {"stopPrin", 1},
+        {"", 1},
+        {R"({"apiName":"cancelJob"})", 1},
+    };
+    for (const auto& row : rows) {
+        pushPrintTask("client", row.text);
+        std::optional<PrintTask> task = takePrintTask();
+        ASSERT_TRUE(task) << row.text;
+        EXPECT_EQ(task->priority, row.priority) << row.text;
+        EXPECT_EQ(task->message, row.text);
+        EXPECT_EQ(task->clientId, "client");
+    }
+}
+
+TEST_F(PrintQueueTest, EqualPrioritiesComeOutInHeapOrder) {
+    const struct {
+        std::vector<std::string> queued;
+        std::vector<std::string> taken;
+    } rows[] = {
+        {{"A"}, {"A"}},
+        {{"A", "B"}, {"A", "B"}},
+        {{"A", "B", "C"}, {"A", "B", "C"}},
+        {{"A", "B", "C", "D"}, {"A", "C", "B", "D"}},
+        {{"A", "B", "C", "D", "E"}, {"A", "C", "E", "B", "D"}},
+    };
+    for (const auto& row : rows) {
+        for (const std::string& m : row.queued) pushPrintTask("client", m);
+        EXPECT_EQ(drain(), row.taken) << "queued " << row.queued.size();
+    }
+}
+
+TEST_F(PrintQueueTest, StopOvertakesAndDiscardsEveryWaitingRequest) {
+    pushPrintTask("a", "A");
+    pushPrintTask("b", "B");
+    pushPrintTask("c", R"({"apiName":"stopPrint"})");
+    pushPrintTask("a", "D");
+    std::optional<PrintTask> stop = takePrintTask();
+    ASSERT_TRUE(stop);
+    EXPECT_EQ(stop->clientId, "c");
+    EXPECT_EQ(stop->priority, 3);
+    EXPECT_FALSE(takePrintTask()) << "requests of every client are discarded";
+
+    // Requests queued after the stop was taken wait as usual.
+    pushPrintTask("a", "E");
+    EXPECT_EQ(drain(), std::vector<std::string>{"E"});
+}
+
+TEST_F(PrintQueueTest, TheFirstOfTwoWaitingStopsDiscardsTheSecond) {
+    pushPrintTask("a", "A");
+    pushPrintTask("a", "stopPrint 1");
+    pushPrintTask("b", "stopPrint 2");
+    EXPECT_EQ(drain(), std::vector<std::string>{"stopPrint 1"});
+}
+
+TEST_F(PrintQueueTest, AStopIntoAnEmptyQueueIsTakenLikeAnyOther) {
+    pushPrintTask("a", R"({"apiName":"stopPrint"})");
+    EXPECT_EQ(drain(), std::vector<std::string>{R"({"apiName":"stopPrint"})"});
+    EXPECT_FALSE(takePrintTask());
+}
+
+// ---- the worker ----------------------------------------------------------------------------
+
+// The service logs every request it runs, first thing; these are the requests in run order.
+std::vector<std::string> requestsRun(const LogCapture& log) {
+    const std::string prefix = "[INFO]:cKvPrinterService::callPrintApi: ";
+    std::vector<std::string> out;
+    for (const std::string& m : log.messages()) {
+        if (m.rfind(prefix, 0) == 0) out.push_back(m.substr(prefix.size()));
+    }
+    return out;
+}
+
+bool waitFor(const std::function<bool()>& condition) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class PrintWorkerTest : public PrintQueueTest {
+protected:
+    void SetUp() override {
+        PrintQueueTest::SetUp();
+        printerService = new cKvPrinterService(&FakePrinterSdk::load);
+        setCurrentClientId("");
+    }
+    void TearDown() override {
+        stopPrintWorker();
+        delete printerService;
+        printerService = nullptr;
+        PrintQueueTest::TearDown();
+    }
+    LogCapture log;
+};
+
+TEST_F(PrintWorkerTest, RunsWaitingRequestsInHeapOrderAndRemembersTheLastClient) {
+    pushPrintTask("client-a", "A");
+    pushPrintTask("client-b", "B");
+    pushPrintTask("client-c", "C");
+    pushPrintTask("client-d", "D");
+    startPrintWorker();
+    ASSERT_TRUE(waitFor([&] { return requestsRun(log).size() == 4; }));
+    EXPECT_EQ(requestsRun(log), (std::vector<std::string>{"A", "C", "B", "D"}));
+    ASSERT_TRUE(waitFor([] { return getCurrentClientId() == "client-d"; }));
+}
+
+TEST_F(PrintWorkerTest, AStopRunsAloneAndTheWorkerGoesOnAfterIt) {
+    pushPrintTask("a", R"({"apiName":"pausePrint"})");
+    pushPrintTask("a", R"({"apiName":"resumePrint"})");
+    pushPrintTask("b", R"({"apiName":"stopPrint"})");
+    startPrintWorker();
+    ASSERT_TRUE(waitFor([&] { return !requestsRun(log).empty(); }));
+    pushPrintTask("a", R"({"apiName":"resumePrint"})");
+    ASSERT_TRUE(waitFor([&] { return requestsRun(log).size() == 2; }));
+    EXPECT_EQ(requestsRun(log),
+              (std::vector<std::string>{R"({"apiName":"stopPrint"})", R"({"apiName":"resumePrint"})"}));
+    EXPECT_EQ(FakePrinterSdk::instance().callCount("pausePrint"), 0);
+}
+
+TEST_F(PrintWorkerTest, UnusableRequestsDoNotStopTheWorker) {
+    for (const char* bad : {"", "not json", "[1,2]", R"({"apiName":{"x":1}})", R"({"apiName":"pausePrint")"}) {
+        pushPrintTask("a", bad);
+    }
+    startPrintWorker();
+    ASSERT_TRUE(waitFor([&] { return requestsRun(log).size() == 5; }));
+    pushPrintTask("a", R"({"apiName":"pausePrint"})");
+    ASSERT_TRUE(waitFor([] { return FakePrinterSdk::instance().callCount("pausePrint") == 1; }));
+}
+
+TEST_F(PrintWorkerTest, AfterTheStopNothingMoreIsTaken) {
+    startPrintWorker();
+    stopPrintWorker();
+    EXPECT_FALSE(printWorkThread.joinable());
+    pushPrintTask("a", "A");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(requestsRun(log).empty());
+    std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+    EXPECT_EQ(printTaskQueue.tasks.size(), 1u);
+}
+
+// ---- answers to clients that are not there, and the disconnect path -------------------------
+
+TEST(PrintServerDisconnect, NeedsNeitherAServiceNorALoadedSdk) {
+    ASSERT_EQ(printerService, nullptr);
+    onClientDisconnect();
+
+    FakePrinterSdk::instance().install();
+    unloadPrinterSdk();  // the table is empty: any call would crash
+    printerService = new cKvPrinterService([] { return false; });
+    onClientDisconnect();
+    delete printerService;
+    printerService = nullptr;
+    EXPECT_TRUE(FakePrinterSdk::instance().calls().empty());
+}
+
+}  // namespace

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/serviceProcess.h"
 #include "tests/support/wsTestClient.h"
 
 namespace e2e {
@@ -162,6 +163,16 @@ inline Json::Value object(std::initializer_list<std::pair<const char*, Json::Val
     Json::Value value(Json::objectValue);
     for (const auto& [key, member] : members) value[key] = member;
     return value;
+}
+
+// The arguments of every traced call of one export, in call order.
+inline std::vector<Json::Value> traceArgs(const kvtest::ServiceProcess& service, const std::string& fn,
+                                          const std::string& lib = "sdk") {
+    std::vector<Json::Value> out;
+    for (const Json::Value& line : service.traceLines(lib)) {
+        if (line["fn"].asString() == fn) out.push_back(line["args"]);
+    }
+    return out;
 }
 
 }  // namespace e2e

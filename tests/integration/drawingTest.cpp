@@ -79,13 +79,7 @@ TEST_F(Drawing, InitSdkBoardAndFontThenAPreviewOfTheBoardsSizeAtEachScale) {
     }
 
     // The renderer was asked for a preview (mode 1) at the bridge's scale, 8 from the printer.
-    const std::vector<Json::Value> renders = [&] {
-        std::vector<Json::Value> out;
-        for (const Json::Value& line : service().traceLines("renderer")) {
-            if (line["fn"] == "generateDataFromPrintJson") out.push_back(line["args"]);
-        }
-        return out;
-    }();
+    const std::vector<Json::Value> renders = e2e::traceArgs(service(), "generateDataFromPrintJson", "renderer");
     ASSERT_EQ(renders.size(), 3u);
     for (size_t i = 0; i < renders.size(); ++i) {
         EXPECT_EQ(renders[i][1], Json::Value(1));
@@ -109,6 +103,13 @@ TEST_F(Drawing, ATypicalLabelPreviewsWithEveryElementWhereItWasDrawnAndItsCodesD
         EXPECT_EQ(rendertest::scanCodes(png, "e2e_label_" + std::to_string(static_cast<int>(scale))),
                   (std::vector<std::string>{e2e::kBarcodeValue, e2e::kQrValue}));
     }
+    // Every label text and image the libraries handed out went back to them, once.
+    const std::vector<Json::Value> texts = e2e::traceArgs(service(), "freeData", "canvas");
+    const std::vector<Json::Value> images = e2e::traceArgs(service(), "vFree", "renderer");
+    EXPECT_EQ(texts.size(), 2u);
+    EXPECT_EQ(images.size(), 2u);
+    for (const Json::Value& args : texts) EXPECT_EQ(args, e2e::parseJson("[true]"));
+    for (const Json::Value& args : images) EXPECT_EQ(args, e2e::parseJson("[true]"));
 }
 
 TEST_F(Drawing, PreviewsRepeatExactlyAndANewBoardStartsBlank) {

@@ -104,6 +104,35 @@ TEST_F(Printing, ADrawnLabelCommittedForTwoCopiesPrintsTwoPagesOfItWithProgressA
               (std::vector<std::string>{e2e::kBarcodeValue, e2e::kQrValue}));
 }
 
+TEST_F(Printing, AJobOfThreePagesPrintsThemInOrderAndEndsOnce) {
+    start(R"({"pageMs":20})");
+    connectUsb();
+    ASSERT_EQ(ask("startJob", object({{"count", 3}})), envelope("startJob", 0, "startJob ok!", 0));
+    // Page n holds n blocks, so the printed pages tell which page they are.
+    for (int page = 1; page <= 3; ++page) {
+        std::vector<Json::Value> blocks;
+        for (int i = 0; i < page; ++i) {
+            Json::Value block = rendertest::element("graph", 1 + 5 * i, 1, 4, 4);
+            block["graphType"] = 4;
+            blocks.push_back(block);
+        }
+        EXPECT_EQ(ask("commitJob", object({{"printerImageProcessingInfo", object({{"printQuantity", 1}})},
+                                           {"printData", e2e::parseJson(rendertest::label(20, 10, blocks))}})),
+                  kCommitted);
+    }
+    ASSERT_TRUE(session->waitFor(isJobFinished));
+    EXPECT_EQ(ask("endJob"), envelope("endJob", 0, "endJob ok", 0));
+    EXPECT_TRUE(client->expectNothing(300ms)) << "a second end of the job";
+
+    std::vector<int> pagesReported;
+    for (const Message& m : session->receivedMatching(isProgress)) pagesReported.push_back(m.ack()["printPages"].asInt());
+    EXPECT_EQ(pagesReported, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(session->receivedMatching(isJobFinished).size(), 1u);
+    const std::vector<rendertest::Image> pages = printedPages();
+    ASSERT_EQ(pages.size(), 3u);
+    for (int page = 1; page <= 3; ++page) EXPECT_EQ(rendertest::inkCount(pages[page - 1]), page * 32 * 32);
+}
+
 TEST_F(Printing, TheBoardsRotationTurnsThePrintedPage) {
     start(R"({"pageMs":20})");
     drawTypicalLabel(90);

@@ -276,11 +276,12 @@ TEST_F(Printers, EveryEventReachesTheClientOfTheLatestRequestExactlyAsTheTableWr
 }
 
 TEST_F(Printers, EventsBeforeAnyRequestAreDroppedWithoutHarm) {
-    start(R"({"events":[{"after":"initSdk","delayMs":0,"type":3,"value":1},
-                        {"after":"initSdk","delayMs":1,"type":8,"page":1,"copies":1},
-                        {"after":"initSdk","delayMs":2,"type":9,"errorCode":2,"printState":2},
-                        {"after":"initSdk","delayMs":3,"type":1},
-                        {"after":"initSdk","delayMs":4,"type":15,"progress":10}]})");
+    // Raised as soon as the service has registered its callback, before any client.
+    start(R"({"events":[{"after":"registCallback","delayMs":0,"type":3,"value":1},
+                        {"after":"registCallback","delayMs":1,"type":8,"page":1,"copies":1},
+                        {"after":"registCallback","delayMs":2,"type":9,"errorCode":2,"printState":2},
+                        {"after":"registCallback","delayMs":3,"type":1},
+                        {"after":"registCallback","delayMs":4,"type":15,"progress":10}]})");
     // The service took them: their log lines stand in its log.
     ASSERT_TRUE(service().waitForStderr("[INFO]:固件升级错误码：0, 进度：10"));
     EXPECT_TRUE(service().waitForStderr("[INFO]:Cover status changed: 1"));

@@ -56,6 +56,11 @@ std::string Connection::getUuid() const {
 }
 
 void Connection::start() {
+    // A message goes out as several frames, each its own write, and an event often follows an
+    // answer at once: with Nagle's algorithm each such write would wait for the client's delayed
+    // acknowledgement of the one before. A failure only costs that wait.
+    boost::system::error_code ignored;
+    getSocket().set_option(net::ip::tcp::no_delay(true), ignored);
     // The listener's completion runs outside this connection's strand; the handshake starts on it.
     net::dispatch(strand, [self = shared_from_this()] {
         self->ws->async_accept(beast::bind_front_handler(&Connection::onAccept, self));

@@ -172,6 +172,22 @@ TEST_F(ConnectionTest, TextsFromTwoThreadsArriveWholeEachInItsOwnOrder) {
     }
 }
 
+TEST_F(ConnectionTest, WritesGoOutAtOnceWithoutWaitingForTheClientsAcknowledgement) {
+    // Long answers go out as several frames and events follow answers closely; with Nagle's
+    // algorithm on, each such write waited for the client's delayed acknowledgement (40 ms here).
+    WsTestClient client;
+    auto connection = connectClient(client);
+    ASSERT_TRUE(connection);
+    std::promise<bool> noDelay;
+    net::post(ioc, [&] {
+        tcp::no_delay option;
+        boost::system::error_code ec;
+        connection->getSocket().get_option(option, ec);
+        noDelay.set_value(!ec && option.value());
+    });
+    EXPECT_TRUE(noDelay.get_future().get());
+}
+
 TEST_F(ConnectionTest, ACleanCloseUnregistersAndDestroysTheConnection) {
     WsTestClient client;
     auto connection = connectClient(client);

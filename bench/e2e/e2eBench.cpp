@@ -1,0 +1,292 @@
+// Figures of the main road with the real libraries: the preview of a typical 50 x 30 mm label at
+// 8 and 12 dots a millimetre, the commit of that label drawn (render plus hand-over to the SDK),
+// and a picture print of a 2,000 x 1,200 pixel PNG sent as base64. Each is measured in process,
+// through the printer service object and its drawing bridge, and over WebSocket against the
+// running service. It prints figures and asserts nothing.
+//
+// Over WebSocket every round trip includes the worker's 10 ms pass, and the picture print's
+// answer waits for the printed copy with a 100 ms poll; the in-process figures have neither.
+// Port 37989 is shared:  flock /tmp/kv-port-37989.lock build/bench/e2eBench
+#include <json/json.h>
+#include <malloc.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "kvImageGallery/base64.h"
+#include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/kvPrinterService.h"
+#include "tests/integration/e2eSession.h"
+#include "tests/integration/labelRequests.h"
+#include "tests/support/serviceProcess.h"
+
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#define STB_IMAGE_WRITE_STATIC
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#include <stb/stb_image_write.h>
+#pragma GCC diagnostic pop
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPreviewRounds = 200;
+constexpr int kCommitRounds = 200;
+constexpr int kPictureRounds = 10;
+const char* const kScenario = R"({"pageMs":1})";
+
+// ---- pictures ----
+
+std::string pngBase64(int width, int height, int channels, const std::function<unsigned char(int, int, int)>& value) {
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * channels);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < channels; ++c) pixels[(static_cast<size_t>(y) * width + x) * channels + c] = value(x, y, c);
+        }
+    }
+    std::vector<unsigned char> file;
+    stbi_write_png_to_func(
+        [](void* context, void* data, int size) {
+            auto* out = static_cast<std::vector<unsigned char>*>(context);
+            out->insert(out->end(), static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + size);
+        },
+        &file, width, height, channels, pixels.data(), width * channels);
+    return base64Encode(file.data(), static_cast<unsigned int>(file.size()));
+}
+
+// The label's small picture: a grey ring.
+std::string labelPicture() {
+    return pngBase64(64, 48, 1, [](int x, int y, int) {
+        const int dx = x - 32, dy = y - 24, r = dx * dx + dy * dy;
+        return static_cast<unsigned char>(r > 200 && r < 500 ? 0 : 200);
+    });
+}
+
+// A photograph-like colour picture of 2,000 x 1,200 pixels: gradients, rings and a little noise,
+// so that it neither compresses to nothing nor is pure noise.
+std::string largePicture() {
+    unsigned seed = 12345;
+    return pngBase64(2000, 1200, 3, [&](int x, int y, int c) {
+        seed = seed * 1103515245u + 12345u;
+        const int dx = x - 1000, dy = y - 600;
+        const int ring = ((dx * dx + dy * dy) / 4000) % 2 == 0 ? 60 : 0;
+        return static_cast<unsigned char>(((c == 0 ? x / 8 : c == 1 ? y / 5 : (x + y) / 13) + ring + (seed >> 28)) & 0xFF);
+    });
+}
+
+// ---- figures ----
+
+struct Figures {
+    std::vector<double> ms;
+    void add(Clock::time_point start) { ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count()); }
+    std::string text() {
+        if (ms.empty()) return "no figures";
+        std::sort(ms.begin(), ms.end());
+        double total = 0;
+        for (double t : ms) total += t;
+        char line[160];
+        std::snprintf(line, sizeof line, "median %7.2f ms  mean %7.2f ms  p95 %7.2f ms  min %7.2f ms  (%zu rounds)",
+                      ms[ms.size() / 2], total / ms.size(), ms[ms.size() * 95 / 100], ms.front(), ms.size());
+        return line;
+    }
+};
+
+long selfPeakKb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// A figure of /proc/<pid>/status in kB ("VmRSS", "VmHWM"), or -1.
+long statusKb(pid_t pid, const std::string& key) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(key + ":", 0) == 0) return std::atol(line.c_str() + key.size() + 1);
+    }
+    return -1;
+}
+
+std::string previewRequest(double scale) {
+    return e2e::request("generateImagePreviewImage", Json::Value(), e2e::object({{"displayScale", scale}}));
+}
+
+std::string commitRequest() {
+    return e2e::request("commitJob", e2e::object({{"printerImageProcessingInfo", e2e::object({{"printQuantity", 1}})}}));
+}
+
+std::vector<std::string> drawingRequests() {
+    std::vector<std::string> requests = {e2e::request("initSdk"), e2e::request("InitDrawingBoard", e2e::boardParameter())};
+    for (const auto& [apiName, parameter] : e2e::labelElementRequests(labelPicture())) {
+        requests.push_back(e2e::request(apiName, parameter));
+    }
+    return requests;
+}
+
+const std::vector<std::string> kPrinterRequests = {
+    e2e::request("connetUsbPrinter", e2e::object({{"printerName", "KV-USB-01"}, {"port", 1}})),
+    e2e::request("startJob", e2e::object({{"count", 0}})),
+};
+
+// ---- in process: the printer service object with the real SDK stand-in and libraries ----
+
+void inProcess(const std::string& workDir, const std::string& picture) {
+    // The service logs to standard error without its marker file; keep that out of the figures.
+    const std::string logFile = workDir + "/in-process-log.txt";
+    if (std::freopen(logFile.c_str(), "w", stderr) == nullptr) std::printf("(log not redirected)\n");
+    std::ofstream(workDir + "/scenario.json") << kScenario;
+    setenv("KVSIM_SCENARIO", (workDir + "/scenario.json").c_str(), 1);
+    unsetenv("KVSIM_TRACE");
+    unsetenv("KVSIM_OUTPUT");
+
+    cKvPrinterService service;
+    if (!service.thirdApi || !service.thirdApi->libraryApi) {
+        std::printf("in process: the printer SDK or the rendering libraries did not load\n");
+        return;
+    }
+
+    // The picture first, so that the peak it causes is not hidden by earlier work.
+    {
+        const long peakBefore = selfPeakKb();
+        Figures figures;
+        int width = 0, height = 0, pageBytes = 0;
+        for (int i = 0; i < kPictureRounds; ++i) {
+            const Clock::time_point start = Clock::now();
+            width = height = 0;
+            RenderedImage* page = service.thirdApi->imageToLabel(picture, 8.0f, width, height);
+            figures.add(start);
+            pageBytes = page != nullptr ? page->size : 0;
+            service.thirdApi->releaseImage(page);
+        }
+        std::printf("in process  picture to page (base64 decode, size, render) of %zu base64 bytes, %d x %d mm label, "
+                    "%d page bytes: %s\n",
+                    picture.size(), width, height, pageBytes, figures.text().c_str());
+        std::printf("in process  peak resident size added by the picture: %ld kB\n", selfPeakKb() - peakBefore);
+    }
+
+    for (const std::string& request : drawingRequests()) service.answerRequest(request);
+    for (const double scale : {8.0, 12.0}) {
+        const std::string request = previewRequest(scale);
+        for (int i = 0; i < 10; ++i) service.answerRequest(request);  // caches warmed
+        Figures figures;
+        size_t answerBytes = 0;
+        const size_t heapBefore = mallinfo2().uordblks;
+        for (int i = 0; i < kPreviewRounds; ++i) {
+            const Clock::time_point start = Clock::now();
+            answerBytes = service.answerRequest(request).value_or("").size();
+            figures.add(start);
+        }
+        const long long growth = static_cast<long long>(mallinfo2().uordblks) - static_cast<long long>(heapBefore);
+        std::printf("in process  preview at %4.1f dots/mm (answer %zu bytes, heap growth %.1f B a preview): %s\n", scale,
+                    answerBytes, static_cast<double>(growth) / kPreviewRounds, figures.text().c_str());
+    }
+
+    for (const std::string& request : kPrinterRequests) service.answerRequest(request);
+    {
+        const std::string request = commitRequest();
+        Figures figures;
+        std::string answer;
+        for (int i = 0; i < kCommitRounds; ++i) {
+            const Clock::time_point start = Clock::now();
+            answer = service.answerRequest(request).value_or("");
+            figures.add(start);
+        }
+        std::printf("in process  commit of the drawn label at 8 dots/mm (render, copy, SDK hand-over): %s\n",
+                    figures.text().c_str());
+        if (answer.find("commitJobApi Success!") == std::string::npos) std::printf("  last answer: %s", answer.c_str());
+    }
+    service.answerRequest(e2e::request("endJob"));
+}
+
+// ---- over WebSocket: the running service ----
+
+void overWebSocket(const std::string& picture) {
+    kvtest::ServiceOptions options;
+    options.workDir = kvtest::freshWorkDir("bench.e2e");
+    options.scenario = kScenario;
+    // Neither the trace nor the printed copies: the figures are of the service alone.
+    options.environment["KVSIM_TRACE"] = "";
+    options.environment["KVSIM_OUTPUT"] = "";
+    kvtest::ServiceProcess service(options);
+    kvtest::WsTestClient client;
+    if (!service.start() || !client.connect()) {
+        std::printf("over WebSocket: the service did not start; its standard error:\n%s\n", service.stderrText().c_str());
+        return;
+    }
+    e2e::Session session(client);
+    const auto roundTrip = [&](const std::string& text) {
+        const std::string apiName = e2e::parseJson(text)["apiName"].asString();
+        if (!session.send(text)) return std::string();
+        const std::optional<e2e::Message> answer = session.waitFor(e2e::answerTo(apiName));
+        return answer ? answer->text : std::string();
+    };
+
+    // The picture first, on a fresh service, for its peak.
+    {
+        const long peakBefore = statusKb(service.pid(), "VmHWM");
+        Figures figures;
+        std::string answer;
+        roundTrip(kPrinterRequests[0]);
+        const std::string request = e2e::request("picturePrint", e2e::object({{"printData", picture}}));
+        for (int i = 0; i < kPictureRounds; ++i) {
+            const Clock::time_point start = Clock::now();
+            answer = roundTrip(request);
+            figures.add(start);
+        }
+        std::printf("WebSocket   picture print of %zu base64 bytes, answered after its copy (100 ms poll): %s\n",
+                    request.size(), figures.text().c_str());
+        std::printf("WebSocket   peak resident size of the service: %ld kB before the picture prints, %ld kB after\n",
+                    peakBefore, statusKb(service.pid(), "VmHWM"));
+        if (answer.find("commitJob ok!") == std::string::npos) std::printf("  last answer: %s\n", answer.c_str());
+    }
+
+    for (const std::string& request : drawingRequests()) roundTrip(request);
+    for (const double scale : {8.0, 12.0}) {
+        const std::string request = previewRequest(scale);
+        for (int i = 0; i < 10; ++i) roundTrip(request);
+        Figures figures;
+        const long rssBefore = statusKb(service.pid(), "VmRSS");
+        for (int i = 0; i < kPreviewRounds; ++i) {
+            const Clock::time_point start = Clock::now();
+            roundTrip(request);
+            figures.add(start);
+        }
+        std::printf("WebSocket   preview at %4.1f dots/mm (service resident size %ld kB -> %ld kB): %s\n", scale,
+                    rssBefore, statusKb(service.pid(), "VmRSS"), figures.text().c_str());
+    }
+
+    roundTrip(kPrinterRequests[1]);
+    {
+        const std::string request = commitRequest();
+        Figures figures;
+        for (int i = 0; i < kCommitRounds; ++i) {
+            const Clock::time_point start = Clock::now();
+            roundTrip(request);
+            figures.add(start);
+        }
+        std::printf("WebSocket   commit of the drawn label at 8 dots/mm: %s\n", figures.text().c_str());
+    }
+    roundTrip(e2e::request("endJob"));
+    service.stop();
+}
+
+}  // namespace
+
+int main() {
+    const std::string workDir = kvtest::freshWorkDir("bench.e2e-in-process");
+    const std::string picture = largePicture();
+    std::printf("end to end: a 50 x 30 mm label (text, Code 128, QR code, line, rectangle, picture) and a "
+                "2000 x 1200 pixel PNG picture\n");
+    overWebSocket(picture);
+    inProcess(workDir, picture);
+    return 0;
+}

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <cstring>
 #include <exception>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
@@ -66,7 +67,8 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
 
     // A root that is an array, or an "apiName" that is an array or an object, has no name that
     // can be read; it is refused like any other unusable request instead of stopping the worker.
-    const Json::Value* name = root.isObject() ? root.find("apiName", "apiName" + 7) : nullptr;
+    const char* const nameKey = "apiName";
+    const Json::Value* name = root.isObject() ? root.find(nameKey, nameKey + std::strlen(nameKey)) : nullptr;
     if (!root.isObject() || (name != nullptr && (name->isArray() || name->isObject()))) {
         setCurrentApiName("");
         return parameterErrorResult();

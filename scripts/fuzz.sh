@@ -11,9 +11,10 @@ build=build-fuzz
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(urlDecodeFuzz base64DecodeFuzz imageSizeFuzz answerRequestFuzz callDrawApiFuzz labelJsonFuzz)
 
+mkdir -p "$build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" -j"$(nproc)" --target kv_fuzz_targets > "$build.build.log" 2>&1 || { tail -50 "$build.build.log"; exit 1; }
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
+cmake --build "$build" -j"$(nproc)" --target kv_fuzz_targets > "$build/build.log" 2>&1 || { tail -50 "$build/build.log"; exit 1; }
 
 logs="$build/fuzz-logs"
 mkdir -p "$logs"

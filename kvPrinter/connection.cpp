@@ -143,8 +143,13 @@ std::string cKvPrinterService::connectBluetoothPrinterApi(std::string request) {
 }
 
 std::string cKvPrinterService::closePrinterApi() {
-    callSdk(printerSdk.closePrinter);
+    std::string answer = closePrinterForDisconnect();
     setCurrentApiName("closePrinter");
+    return answer;
+}
+
+std::string cKvPrinterService::closePrinterForDisconnect() {
+    callSdk(printerSdk.closePrinter);
 
     Json::Value callback;
     callback["name"] = "onDisConnect";

@@ -16,6 +16,16 @@ namespace {
 
 using Handler = std::string (*)(cKvPrinterService&, const std::string&);
 
+// The reader refuses nesting deeper than its stack limit with an exception instead of a false
+// result; such a text cannot be read either, so it gets no answer like any other.
+bool parseStrict(Json::Reader& reader, const std::string& request, Json::Value& root) {
+    try {
+        return reader.parse(request, root);
+    } catch (const Json::Exception&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 struct cKvPrinterService::DispatchRow {
@@ -63,7 +73,7 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
     }
 
     Json::Value root;
-    if (!jsonReader->parse(request, root)) return std::nullopt;
+    if (!parseStrict(*jsonReader, request, root)) return std::nullopt;
 
     // A root that is an array, or an "apiName" that is an array or an object, has no name that
     // can be read; it is refused like any other unusable request instead of stopping the worker.

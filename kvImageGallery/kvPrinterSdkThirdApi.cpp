@@ -24,7 +24,12 @@ void kvPrinterSdkThirdApi::loadLibrary() {
 std::string kvPrinterSdkThirdApi::callDrawApi(std::string request) {
     Json::Value root;
     Json::Reader reader(Json::Features::strictMode());
-    if (!reader.parse(request, root)) return {};
+    try {
+        if (!reader.parse(request, root)) return {};
+    } catch (const Json::Exception&) {
+        // Nesting deeper than the reader's stack limit: a text it cannot read, as above.
+        return {};
+    }
 
     // An array root, or an "apiName" that is an array or an object, throws here; the service
     // logs it and dispatches the request itself.

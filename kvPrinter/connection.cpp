@@ -37,7 +37,8 @@ struct cKvPrinterService::ConnectRequest {
 
 bool cKvPrinterService::readConnectRequest(const Json::Value& root, const char* portKey, const char* macKey,
                                            ConnectRequest& out) {
-    const Json::Value* name = root.isObject() ? root.find("apiName", "apiName" + std::strlen("apiName")) : nullptr;
+    const char* const nameKey = "apiName";
+    const Json::Value* name = root.isObject() ? root.find(nameKey, nameKey + std::strlen(nameKey)) : nullptr;
     if (name != nullptr && !name->isNull()) {
         if (!name->isConvertibleTo(Json::stringValue)) return false;
         out.apiName = name->asString();
@@ -50,7 +51,8 @@ bool cKvPrinterService::readConnectRequest(const Json::Value& root, const char* 
 }
 
 bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value*& parameter) {
-    parameter = root.isObject() ? root.find("parameter", "parameter" + std::strlen("parameter")) : nullptr;
+    const char* const key = "parameter";
+    parameter = root.isObject() ? root.find(key, key + std::strlen(key)) : nullptr;
     if (parameter != nullptr && parameter->isNull()) parameter = nullptr;
     return parameter == nullptr || parameter->isObject();
 }
@@ -141,8 +143,13 @@ std::string cKvPrinterService::connectBluetoothPrinterApi(std::string request) {
 }
 
 std::string cKvPrinterService::closePrinterApi() {
-    callSdk(printerSdk.closePrinter);
+    std::string answer = closePrinterForDisconnect();
     setCurrentApiName("closePrinter");
+    return answer;
+}
+
+std::string cKvPrinterService::closePrinterForDisconnect() {
+    callSdk(printerSdk.closePrinter);
 
     Json::Value callback;
     callback["name"] = "onDisConnect";

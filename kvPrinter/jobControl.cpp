@@ -40,8 +40,13 @@ std::string cKvPrinterService::cancelJobApi() {
 }
 
 std::string cKvPrinterService::endJobApi() {
-    const SdkStatus status = callSdk(printerSdk.endJob);
+    std::string answer = endJobForDisconnect();
     setCurrentApiName("endJob");
+    return answer;
+}
+
+std::string cKvPrinterService::endJobForDisconnect() {
+    const SdkStatus status = callSdk(printerSdk.endJob);
     if (status != 0) return makeResult("endJob", -1, lookupMessage(apiResultMsgMap, status), status);
     return makeResult("endJob", 0, "endJob ok", 0);
 }

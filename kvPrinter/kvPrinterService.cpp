@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <cstring>
 #include <exception>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
@@ -14,6 +15,16 @@
 namespace {
 
 using Handler = std::string (*)(cKvPrinterService&, const std::string&);
+
+// The reader refuses nesting deeper than its stack limit with an exception instead of a false
+// result; such a text cannot be read either, so it gets no answer like any other.
+bool parseStrict(Json::Reader& reader, const std::string& request, Json::Value& root) {
+    try {
+        return reader.parse(request, root);
+    } catch (const Json::Exception&) {
+        return false;
+    }
+}
 
 }  // namespace
 
@@ -62,11 +73,12 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
     }
 
     Json::Value root;
-    if (!jsonReader->parse(request, root)) return std::nullopt;
+    if (!parseStrict(*jsonReader, request, root)) return std::nullopt;
 
     // A root that is an array, or an "apiName" that is an array or an object, has no name that
     // can be read; it is refused like any other unusable request instead of stopping the worker.
-    const Json::Value* name = root.isObject() ? root.find("apiName", "apiName" + 7) : nullptr;
+    const char* const nameKey = "apiName";
+    const Json::Value* name = root.isObject() ? root.find(nameKey, nameKey + std::strlen(nameKey)) : nullptr;
     if (!root.isObject() || (name != nullptr && (name->isArray() || name->isObject()))) {
         setCurrentApiName("");
         return parameterErrorResult();

@@ -49,6 +49,11 @@ public:
     std::string connectWifiPrinterApi(std::string request);
     std::string connectBluetoothPrinterApi(std::string request);
     std::string closePrinterApi();
+    // The job end and printer close of a client that went away (network thread): the same SDK
+    // calls and answers as endJobApi and closePrinterApi, but currentApiName is left alone, since
+    // it names the request that the worker may be answering at this very moment.
+    std::string endJobForDisconnect();
+    std::string closePrinterForDisconnect();
 
     // ---- job control, page commit, picture print ----
     std::string startJobApi(std::string request);

@@ -78,8 +78,8 @@ void sendToCurrentClient(std::string text) {
 void onClientDisconnect() {
     // Without the SDK there is no job to end and no printer to close.
     if (printerService == nullptr || !printerSdkLoaded()) return;
-    printerService->endJobApi();
-    printerService->closePrinterApi();
+    printerService->endJobForDisconnect();
+    printerService->closePrinterForDisconnect();
 }
 
 void startPrintWorker() {

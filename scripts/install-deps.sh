@@ -8,8 +8,14 @@ packages=(
   libgtest-dev libgmock-dev
   libcairo2-dev libpango1.0-dev libzint-dev libstb-dev fonts-dejavu-core
   zbar-tools
+  clang libclang-rt-14-dev
+  chromium
 )
 packages+=("$@")
+# Node.js and npm for the browser test, unless a Node.js of another source is already there
+# (its own npm would conflict with Debian's).
+command -v node > /dev/null || packages+=(nodejs)
+command -v npm > /dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <utility>
 
@@ -56,6 +57,11 @@ int32_t intOf(const Json::Value& object, const char* key, int32_t fallback) {
     return value.isInt() ? value.asInt() : fallback;
 }
 
+int32_t intOf(const Json::Value& list, Json::ArrayIndex index, int32_t fallback) {
+    const Json::Value& value = list[index];
+    return value.isInt() ? value.asInt() : fallback;
+}
+
 std::string textOf(const Json::Value& object, const char* key, const std::string& fallback) {
     const Json::Value& value = object[key];
     return value.isString() ? value.asString() : fallback;
@@ -84,6 +90,7 @@ void World::start() {
         tasks.clear();
     }
     eventThread = std::thread([this] { eventLoop(); });
+    scheduleRandomEvent();
 }
 
 void World::stop() {
@@ -132,6 +139,8 @@ void World::loadScenario(const Json::Value& scenario) {
     delayTable = scenario["delayMs"].isObject() ? scenario["delayMs"] : Json::Value(Json::objectValue);
     scenarioEvents = scenario["events"].isArray() ? scenario["events"] : Json::Value(Json::arrayValue);
     scenarioEventScheduled.assign(scenarioEvents.size(), false);
+    randomFaults = scenario["randomFaults"].isObject() ? scenario["randomFaults"] : Json::Value();
+    faultRandom.seed(static_cast<std::mt19937::result_type>(intOf(randomFaults, "seed", 1)));
 }
 
 void World::resetState() {
@@ -164,9 +173,57 @@ void World::resetState() {
     printing = std::move(fresh);
 }
 
-int World::injectedStatus(const std::string& exportName) const {
+int World::injectedStatus(const std::string& exportName) {
     const Json::Value& value = statusTable[exportName];  // const: never inserts
-    return value.isInt() ? value.asInt() : 0;
+    if (value.isInt()) return value.asInt();
+    if (randomFaults.isNull()) return 0;
+
+    const Json::Value& faults = std::as_const(randomFaults);
+    const Json::Value& exports = faults["exports"];
+    if (exports.isArray()) {
+        bool listed = false;
+        for (const Json::Value& name : exports) listed = listed || name.asString() == exportName;
+        if (!listed) return 0;
+    }
+    const Json::Value& codes = faults["codes"];
+    const int percent = intOf(randomFaults, "failPercent", 0);
+    if (percent <= 0 || !codes.isArray() || codes.empty()) return 0;
+    if (static_cast<int>(faultRandom() % 100) >= percent) return 0;
+    const Json::Value& code = codes[static_cast<Json::ArrayIndex>(faultRandom() % codes.size())];
+    const int status = code.isInt() ? code.asInt() : -1;
+    trace.write("randomFault", traceArgs(exportName, status));
+    return status;
+}
+
+void World::scheduleRandomEvent() {
+    const int every = intOf(randomFaults, "eventEveryMs", 0);
+    if (every > 0) schedule(every, [this] { raiseRandomEvent(); });
+}
+
+void World::raiseRandomEvent() {
+    Json::Value event;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (connected) {
+            const Json::Value& types = std::as_const(randomFaults)["eventTypes"];
+            static const int32_t kDefaultTypes[] = {2, 3, 4, 5, 6, 7, 8, 9, 10};
+            int32_t type = kDefaultTypes[faultRandom() % std::size(kDefaultTypes)];
+            if (types.isArray() && !types.empty()) {
+                type = intOf(types, static_cast<Json::ArrayIndex>(faultRandom() % types.size()), 0);
+            }
+            const int32_t value = static_cast<int32_t>(faultRandom() % 4);
+            event["type"] = type;
+            event["value"] = value;
+            event["copies"] = value + 1;
+            event["errorCode"] = value + 1;
+            event["printState"] = value == 0 ? 1 : 2;
+        }
+    }
+    if (event.isObject()) {
+        trace.write("randomEvent", traceArgs(event["type"].asInt()));
+        raiseDescribed(event);
+    }
+    scheduleRandomEvent();
 }
 
 Json::Value World::injectedValue(const std::string& exportName) const {

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -97,8 +98,9 @@ public:
     Json::Value printError;  // {"atCopy","errorCode","printState"} or null
     std::string outputFolder;
 
-    // A scenario "status" entry for the export, or 0.
-    int injectedStatus(const std::string& exportName) const;
+    // A scenario "status" entry for the export, else a failure that "randomFaults" draws for this
+    // call, or 0.
+    int injectedStatus(const std::string& exportName);
     // The scenario "values" entry for the export, or null.
     Json::Value injectedValue(const std::string& exportName) const;
 
@@ -139,12 +141,17 @@ private:
     void loadScenario(const Json::Value& scenario);
     void resetState();
     void eventLoop();
+    // "randomFaults": one event every eventEveryMs while a printer is connected.
+    void scheduleRandomEvent();
+    void raiseRandomEvent();
 
     Json::Value statusTable;
     Json::Value valueTable;
     Json::Value delayTable;
     Json::Value scenarioEvents;
     std::vector<bool> scenarioEventScheduled;
+    Json::Value randomFaults;  // object or null
+    std::mt19937 faultRandom;
 
     std::set<void*> handedOut;
     std::mutex memoryMutex;

@@ -136,6 +136,13 @@ TEST_F(DrawThroughService, DrawingAnswersDoNotChangeTheServicesCurrentName) {
 }
 
 TEST_F(DrawThroughService, TextThatIsNotJsonIsNotAnswered) {
+    LogCapture log;
+    // Nested beyond the JSON library's limit: it throws, which is not the bridge crashing.
+    const std::string deep =
+        R"({"apiName":"DrawLableText","parameter":)" + std::string(3000, '[') + std::string(3000, ']') + "}";
+    EXPECT_EQ(service.thirdApi->callDrawApi(deep), "");
+    EXPECT_FALSE(service.answerRequest(deep));
+    for (const std::string& m : log.messages()) EXPECT_EQ(m.find("Image Gallery interface crash!"), std::string::npos) << m;
     EXPECT_FALSE(service.answerRequest("DrawLableText"));
     EXPECT_FALSE(service.answerRequest(R"(// x
 {"apiName":"DrawLableText"})"));

@@ -192,6 +192,20 @@ TEST_F(PrintWorkerTest, AfterTheStopNothingMoreIsTaken) {
 
 // ---- answers to clients that are not there, and the disconnect path -------------------------
 
+TEST_F(PrintWorkerTest, ADisconnectLeavesTheNameOfTheRequestBeingAnswered) {
+    // Another client's request is being served: its answer must keep the request's own name.
+    printerService->setCurrentApiName("getPrintMode");
+    FakePrinterSdk::instance().clearCalls();
+    onClientDisconnect();
+    EXPECT_EQ(FakePrinterSdk::instance().callNames(), (std::vector<std::string>{"endJob", "closePrinter"}));
+    EXPECT_EQ(printerService->getCurrentApiName(), "getPrintMode");
+    // Asked for by a client, the two operations still take their own names.
+    printerService->endJobApi();
+    EXPECT_EQ(printerService->getCurrentApiName(), "endJob");
+    printerService->closePrinterApi();
+    EXPECT_EQ(printerService->getCurrentApiName(), "closePrinter");
+}
+
 TEST(PrintServerDisconnect, NeedsNeitherAServiceNorALoadedSdk) {
     ASSERT_EQ(printerService, nullptr);
     onClientDisconnect();

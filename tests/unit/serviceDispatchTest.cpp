@@ -112,6 +112,19 @@ TEST_F(ServiceDispatchTest, TextThatIsNotStrictJsonGetsNoAnswerAndTheNextIsServe
     EXPECT_TRUE(service.answerRequest(request("pausePrint")));
 }
 
+TEST_F(ServiceDispatchTest, NestingBeyondTheReadersLimitGetsNoAnswerAndThrowsNothing) {
+    // The JSON library refuses such text by throwing; it is text that cannot be read.
+    const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+    const std::string deepInside = R"({"apiName":"pausePrint","parameter":)" + deep + "}";
+    for (const std::string& text : {deep, deepInside}) {
+        std::optional<std::string> answer;
+        EXPECT_NO_THROW(answer = service.answerRequest(text));
+        EXPECT_FALSE(answer);
+    }
+    EXPECT_EQ(fake.callCount("pausePrint"), 0);
+    EXPECT_TRUE(service.answerRequest(request("pausePrint")));
+}
+
 TEST_F(ServiceDispatchTest, ARequestWithoutNameIsAnsweredUnderTheEmptyName) {
     EXPECT_EQ(service.answerRequest(R"({"parameter":{}})"),
               "{\"apiName\":\"\",\"resultAck\":{\"errorCode\":-3,\"info\":\"no this interface\",\"result\":-1}}\n");

@@ -206,4 +206,44 @@ TEST_F(SimulatedSdkTest, ScenarioDelaySlowsItsExport) {
     printerSdk.freeData(version.data);
 }
 
+TEST_F(SimulatedSdkTest, RandomFaultsFailOnlyTheListedExportsAndAreTraced) {
+    writeScenario(R"({"randomFaults": {"seed": 3, "failPercent": 100, "codes": [-2, -3],
+                                      "exports": ["getPrintMode"]}})");
+    start();
+    ASSERT_EQ(printerSdk.connectUsbPrinter(usb("KV-USB-01")), 0);
+    for (int i = 0; i < 8; ++i) {
+        const SdkIntResult mode = printerSdk.getPrintMode();
+        EXPECT_TRUE(mode.errorCode == -2 || mode.errorCode == -3) << mode.errorCode;
+    }
+    EXPECT_EQ(printerSdk.getPrintDensity().errorCode, 0);
+    int faults = 0;
+    for (const Json::Value& line : readTrace(tracePath)) {
+        if (line["fn"] != "randomFault") continue;
+        ++faults;
+        EXPECT_EQ(line["args"][0], "getPrintMode");
+    }
+    EXPECT_EQ(faults, 8);
+}
+
+TEST_F(SimulatedSdkTest, RandomFaultsNeverFailAtZeroPercent) {
+    writeScenario(R"({"randomFaults": {"failPercent": 0, "codes": [-2]}})");
+    start();
+    ASSERT_EQ(printerSdk.connectUsbPrinter(usb("KV-USB-01")), 0);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(printerSdk.getPrintMode().errorCode, 0);
+}
+
+TEST_F(SimulatedSdkTest, RandomEventsArriveOnlyWhileAPrinterIsConnected) {
+    writeScenario(R"({"randomFaults": {"eventEveryMs": 5, "eventTypes": [4]}})");
+    testThread = std::this_thread::get_id();
+    lastEventType = -1;
+    start();
+    printerSdk.registCallback(&recordEvent);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(lastEventType, -1);
+    ASSERT_EQ(printerSdk.connectUsbPrinter(usb("KV-USB-01")), 0);
+    for (int i = 0; i < 2000 && lastEventType == -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(lastEventType, 4);
+    EXPECT_TRUE(eventOnOtherThread);
+}
+
 }  // namespace

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sdk/kvPrinterSdk.h"
+#include "simulator/common/recordJson.h"
 #include "simulator/common/trace.h"
 
 namespace kvsim {
@@ -192,16 +193,6 @@ Json::Value traceArgs(const T&... values) {
     (list.append(Json::Value(values)), ...);
     return list;
 }
-
-// Records as the trace writes them.
-Json::Value toJson(const UsbPrinterInfo& printer);
-Json::Value toJson(const WifiPrinterInfo& printer);
-Json::Value toJson(const BluetoothPrinterInfo& printer);
-Json::Value toJson(const JobStartInfo& job);
-Json::Value toJson(const PrintJobInfo& page);
-Json::Value toJson(const PrinterTimeInfo& time);
-Json::Value toJson(const WifiConfigInfo& config);
-Json::Value toJson(const FirmwareUpgradeInfo& firmware);
 
 // The common shapes of the exports: trace, check the scenario and the connection, answer.
 SdkIntResult intGetter(const char* exportName);

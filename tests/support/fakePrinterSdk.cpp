@@ -1,5 +1,7 @@
 #include "tests/support/fakePrinterSdk.h"
 
+#include "simulator/common/recordJson.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -8,88 +10,41 @@
 
 namespace {
 
-std::string textOf(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
-
 Json::Value describe(int32_t value) { return value; }
 Json::Value describe(float value) { return static_cast<double>(value); }
 Json::Value describe(const void* pointer) { return pointer != nullptr; }
 
-Json::Value describe(const UsbPrinterInfo& p) {
-    Json::Value v;
-    v["name"] = textOf(p.name, sizeof p.name);
-    v["port"] = p.port;
-    return v;
-}
-
-Json::Value describe(const WifiPrinterInfo& p) {
-    Json::Value v;
-    v["ip"] = textOf(p.ip, sizeof p.ip);
-    v["name"] = textOf(p.name, sizeof p.name);
-    v["avaliableClient"] = p.avaliableClient;
-    v["tcpPort"] = p.tcpPort;
-    return v;
-}
-
-Json::Value describe(const BluetoothPrinterInfo& p) {
-    Json::Value v;
-    v["name"] = textOf(p.name, sizeof p.name);
-    v["mac"] = textOf(p.mac, sizeof p.mac);
-    v["rssi"] = p.rssi;
-    return v;
-}
-
-Json::Value describe(const JobStartInfo& j) {
-    Json::Value v;
-    v["first"] = j.first;
-    v["second"] = j.second;
-    v["count"] = j.count;
-    return v;
-}
+Json::Value describe(const UsbPrinterInfo& p) { return kvsim::toJson(p); }
+Json::Value describe(const WifiPrinterInfo& p) { return kvsim::toJson(p); }
+Json::Value describe(const BluetoothPrinterInfo& p) { return kvsim::toJson(p); }
+Json::Value describe(const JobStartInfo& j) { return kvsim::toJson(j); }
+Json::Value describe(const PrinterTimeInfo& t) { return kvsim::toJson(t); }
 
 Json::Value describe(const PrintJobInfo& p) {
-    Json::Value v;
+    Json::Value v = kvsim::toJson(p);
     v["imageData"] = p.imageData != nullptr;
-    v["imageSize"] = p.imageSize;
-    v["width"] = p.width;
-    v["height"] = p.height;
-    v["printQuantity"] = p.printQuantity;
-    v["epc"] = textOf(p.epc, sizeof p.epc);
     v["epcLastByte"] = static_cast<int>(p.epc[sizeof p.epc - 1]);
-    v["cutline"] = p.cutline;
     return v;
 }
 
 Json::Value describe(const FirmwareUpgradeInfo& f) {
-    Json::Value v;
+    Json::Value v = kvsim::toJson(f);
     v["fileData"] = f.fileData != nullptr;
-    v["fileSize"] = f.fileSize;
-    v["crc"] = textOf(f.crc, sizeof f.crc);
-    v["swVersion"] = textOf(f.swVersion, sizeof f.swVersion);
     return v;
 }
 
-Json::Value describe(const PrinterTimeInfo& t) {
-    Json::Value v;
-    v["year"] = t.year;
-    v["month"] = t.month;
-    v["day"] = t.day;
-    v["hour"] = t.hour;
-    v["minute"] = t.minute;
-    v["second"] = t.second;
-    return v;
+// Whether a text field holds only zero bytes after its text (the record was zero-filled).
+bool zeroFilledAfterText(const char* field, size_t width) {
+    for (size_t i = strnlen(field, width); i < width; ++i) {
+        if (field[i] != 0) return false;
+    }
+    return true;
 }
 
 Json::Value describe(const WifiConfigInfo& c) {
-    Json::Value v;
-    v["wifiName"] = textOf(c.wifiName, sizeof c.wifiName);
-    v["wifiPassword"] = textOf(c.wifiPassword, sizeof c.wifiPassword);
-    // Whether each field ends in zero bytes from its text on (the record was zero-filled).
-    bool zeroFilled = true;
-    for (size_t i = strnlen(c.wifiName, sizeof c.wifiName); i < sizeof c.wifiName; ++i) zeroFilled &= c.wifiName[i] == 0;
-    for (size_t i = strnlen(c.wifiPassword, sizeof c.wifiPassword); i < sizeof c.wifiPassword; ++i) {
-        zeroFilled &= c.wifiPassword[i] == 0;
-    }
-    v["zeroFilled"] = zeroFilled;
+    Json::Value v = kvsim::toJson(c);
+    v["zeroFilled"] = zeroFilledAfterText(c.wifiName, sizeof c.wifiName) &&
+                      zeroFilledAfterText(c.wifiPassword, sizeof c.wifiPassword);
     return v;
 }
 

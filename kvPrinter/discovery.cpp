@@ -85,6 +85,11 @@ std::string cKvPrinterService::getWifiPrinterApi() {
     }
     giveBack(list);
 
+    return foundPrintersAnswer(printers);
+}
+
+// The Wi-Fi and Bluetooth answers when printers were found: the list itself is "info".
+std::string cKvPrinterService::foundPrintersAnswer(const Json::Value& printers) const {
     Json::Value resultAck;
     resultAck["result"] = "true";
     resultAck["info"] = printers;
@@ -111,9 +116,5 @@ std::string cKvPrinterService::getBluetoothPrinterApi() {
     }
     giveBack(list);
 
-    Json::Value resultAck;
-    resultAck["result"] = "true";
-    resultAck["info"] = printers;
-    resultAck["errorCode"] = 0;
-    return writeAnswer(getCurrentApiName(), resultAck, true);
+    return foundPrintersAnswer(printers);
 }

@@ -179,6 +179,7 @@ private:
     std::string documentAnswer(const Json::Value& document, const char* successInfo) const;
 
     // ---- helpers of the discovery, connection and job handlers ----
+    std::string foundPrintersAnswer(const Json::Value& printers) const;
 
     // The request's "parameter" object: null when it is absent or null (every key then takes its
     // default); false when it is there but not an object.

@@ -13,14 +13,7 @@
 
 #include "platform/platform.h"
 #include "sdk/thirdLibrary.h"
-
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
+#include "tests/support/rendererHarness.h"
 
 namespace {
 
@@ -28,86 +21,47 @@ using Generate = RenderedImage* (*)(const char*, int32_t, float, float, const fl
                                     const int32_t*);
 using Free = void (*)(RenderedImage*);
 
-std::string base64(const std::vector<unsigned char>& bytes) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        const uint32_t n = (bytes[i] << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                           (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-        out += alphabet[n >> 18];
-        out += alphabet[(n >> 12) & 63];
-        out += i + 1 < bytes.size() ? alphabet[(n >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? alphabet[n & 63] : '=';
-    }
-    return out;
-}
+using rendertest::element;
 
 // A 96 x 96 pixel grey picture: a ring on a gradient.
 std::string picture() {
-    std::vector<unsigned char> grey(96 * 96);
-    for (int y = 0; y < 96; ++y) {
-        for (int x = 0; x < 96; ++x) {
-            const int dx = x - 48, dy = y - 48;
-            const int r = dx * dx + dy * dy;
-            grey[y * 96 + x] = r > 900 && r < 1600 ? 0 : static_cast<unsigned char>(128 + x);
-        }
-    }
-    std::vector<unsigned char> png;
-    stbi_write_png_to_func(
-        [](void* context, void* data, int size) {
-            auto* out = static_cast<std::vector<unsigned char>*>(context);
-            out->insert(out->end(), static_cast<unsigned char*>(data), static_cast<unsigned char*>(data) + size);
-        },
-        &png, 96, 96, 1, grey.data(), 96);
-    return base64(png);
-}
-
-Json::Value element(const char* type, double x, double y, double width, double height) {
-    Json::Value e(Json::objectValue);
-    e["type"] = type;
-    e["x"] = x;
-    e["y"] = y;
-    e["width"] = width;
-    e["height"] = height;
-    e["rotate"] = 0;
-    return e;
+    return rendertest::pngBase64(96, 96, [](int x, int y) {
+        const int dx = x - 48, dy = y - 48;
+        const int r = dx * dx + dy * dy;
+        return r > 900 && r < 1600 ? 0 : static_cast<unsigned char>(128 + x);
+    });
 }
 
 std::string typicalLabel() {
-    Json::Value root(Json::objectValue);
-    root["width"] = 50.0;
-    root["height"] = 30.0;
-    root["rotate"] = 0;
-    root["fontFiles"] = Json::Value(Json::arrayValue);
-    Json::Value& elements = root["elements"] = Json::Value(Json::arrayValue);
+    std::vector<Json::Value> elements;
     Json::Value text = element("text", 2, 1, 30, 6);
     text["value"] = "Item 4711 - best before 12/2026";
     text["fontSize"] = 9.0;
     text["lineMode"] = 0;
     text["lineBreakMode"] = 1;
-    elements.append(text);
+    elements.push_back(text);
     Json::Value bar = element("barcode", 2, 8, 30, 10);
     bar["codeType"] = 20;
     bar["value"] = "ABC-1234567";
     bar["fontSize"] = 7.0;
     bar["textPosition"] = 1;
-    elements.append(bar);
+    elements.push_back(bar);
     Json::Value qr = element("qrcode", 34, 1, 14, 14);
     qr["codeType"] = 58;
     qr["value"] = "https://example.com/item/4711";
-    elements.append(qr);
+    elements.push_back(qr);
     Json::Value line = element("line", 2, 20, 46, 0.3);
-    elements.append(line);
+    elements.push_back(line);
     Json::Value rect = element("graph", 2, 22, 30, 7);
     rect["graphType"] = 1;
     rect["lineWidth"] = 0.3;
-    elements.append(rect);
+    elements.push_back(rect);
     Json::Value image = element("image", 36, 17, 12, 12);
     image["imageData"] = picture();
     image["mode"] = 1;
     image["imageProcessingValue"] = 127.0;
-    elements.append(image);
-    return Json::FastWriter().write(root);
+    elements.push_back(image);
+    return rendertest::label(50, 30, elements);
 }
 
 long maxRssKb() {

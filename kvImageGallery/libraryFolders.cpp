@@ -16,8 +16,6 @@ std::string rendererFontFolder() {
 }
 
 std::string programFontFolder() {
-    const std::string file = platform::programFileName();
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos) return {};
-    return file.substr(0, slash) + "/font";
+    if (platform::programFileName().empty()) return {};
+    return platform::programFolder() + "/font";
 }

@@ -2,10 +2,9 @@
 // success counters, each answered as a JSON document in "result".
 #include <json/json.h>
 
-#include <cstring>
-
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
+#include "kvPrinter/recordFields.h"
 
 std::string cKvPrinterService::getColorSupportApi() {
     const SdkIntResult support = callSdk(printerSdk.getColorSupport);
@@ -34,7 +33,7 @@ std::string cKvPrinterService::getPrinterHistoryApi() {
     for (int32_t i = 0; i < listLength(list); ++i) {
         Json::Value tag;
         // The identifier may fill all of its field without a terminating zero.
-        tag["uuid"] = std::string(tags[i].uuid, strnlen(tags[i].uuid, sizeof tags[i].uuid));
+        tag["uuid"] = fieldText(tags[i].uuid);
         tag["limitNumber"] = tags[i].limitNumber;
         tag["usedNumber"] = tags[i].usedNumber;
         document[i] = tag;

@@ -5,15 +5,9 @@
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
+#include "kvPrinter/recordFields.h"
 
 namespace {
-
-// Zero-filled, then at most width - 1 bytes of the text, so the field stays zero-terminated.
-template <size_t Width>
-void fillField(char (&field)[Width], const std::string& text) {
-    std::memset(field, 0, Width);
-    std::memcpy(field, text.data(), std::min(text.size(), Width - 1));
-}
 
 Json::Value connectResultAck(const std::string& printerName, SdkStatus status) {
     Json::Value callback;
@@ -37,44 +31,11 @@ struct cKvPrinterService::ConnectRequest {
 
 bool cKvPrinterService::readConnectRequest(const Json::Value& root, const char* portKey, const char* macKey,
                                            ConnectRequest& out) {
-    const char* const nameKey = "apiName";
-    const Json::Value* name = root.isObject() ? root.find(nameKey, nameKey + std::strlen(nameKey)) : nullptr;
-    if (name != nullptr && !name->isNull()) {
-        if (!name->isConvertibleTo(Json::stringValue)) return false;
-        out.apiName = name->asString();
-    }
+    if (!readTextKey(root.isObject() ? &root : nullptr, "apiName", out.apiName)) return false;
     const Json::Value* parameter = nullptr;
     if (!findParameter(root, parameter) || !readTextKey(parameter, "printerName", out.printerName)) return false;
     if (portKey != nullptr && !readIntKey(parameter, portKey, out.port)) return false;
     if (macKey != nullptr && !readTextKey(parameter, macKey, out.macAddress)) return false;
-    return true;
-}
-
-bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value*& parameter) {
-    const char* const key = "parameter";
-    parameter = root.isObject() ? root.find(key, key + std::strlen(key)) : nullptr;
-    if (parameter != nullptr && parameter->isNull()) parameter = nullptr;
-    return parameter == nullptr || parameter->isObject();
-}
-
-bool cKvPrinterService::readIntKey(const Json::Value* parameter, const char* key, int32_t& value) {
-    if (parameter == nullptr) return true;
-    const Json::Value* found = parameter->find(key, key + std::strlen(key));
-    if (found == nullptr || found->isNull()) return true;
-    // isConvertibleTo(intValue) is exactly when asInt does not throw: integers and reals inside
-    // the int32 range (reals are truncated toward zero) and booleans.
-    if (!found->isConvertibleTo(Json::intValue)) return false;
-    value = found->asInt();
-    return true;
-}
-
-bool cKvPrinterService::readTextKey(const Json::Value* parameter, const char* key, std::string& value) {
-    if (parameter == nullptr) return true;
-    const Json::Value* found = parameter->find(key, key + std::strlen(key));
-    if (found == nullptr || found->isNull()) return true;
-    // Numbers and booleans are taken in their text form, as asString gives them.
-    if (!found->isConvertibleTo(Json::stringValue)) return false;
-    value = found->asString();
     return true;
 }
 
@@ -112,8 +73,8 @@ std::string cKvPrinterService::connectWifiPrinterApi(std::string request) {
     // The request names the printer only: its address comes from the last scan. Every record is
     // looked at, so with several of the same name the last one wins.
     for (const WifiPrinterInfo& kept : wifiPrinters) {
-        if (std::string(kept.name, strnlen(kept.name, sizeof kept.name)) != fields.printerName) continue;
-        fillField(printer.ip, std::string(kept.ip, strnlen(kept.ip, sizeof kept.ip)));
+        if (fieldText(kept.name) != fields.printerName) continue;
+        fillField(printer.ip, fieldText(kept.ip));
         printer.avaliableClient = kept.avaliableClient;
     }
     const SdkStatus status = callSdk(printerSdk.connectWifiPrinter, printer);

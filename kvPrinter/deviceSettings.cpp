@@ -7,29 +7,7 @@
 
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
-
-namespace {
-
-// The library's integer conversion: null 0, booleans 1 and 0, fractions cut toward zero. A
-// value it would throw on (text, array, object, outside int32) is refused instead.
-std::optional<int32_t> convertedInt(const Json::Value& value) {
-    if (!value.isConvertibleTo(Json::intValue)) return std::nullopt;
-    return value.asInt();
-}
-
-// The library's text conversion: null is empty, numbers and booleans give their text form.
-std::optional<std::string> convertedText(const Json::Value& value) {
-    if (!value.isConvertibleTo(Json::stringValue)) return std::nullopt;
-    return value.asString();
-}
-
-// Zero-filled, then at most width - 1 bytes, so the field stays zero-terminated.
-void copyTextField(char* field, size_t width, const std::string& text) {
-    std::memset(field, 0, width);
-    std::memcpy(field, text.data(), std::min(text.size(), width - 1));
-}
-
-}  // namespace
+#include "kvPrinter/recordFields.h"
 
 // ---- integer settings ----------------------------------------------------------------------
 
@@ -133,38 +111,42 @@ std::string cKvPrinterService::getDeviceWifiApi() {
 // ---- setters whose keys have defaults ------------------------------------------------------
 
 std::string cKvPrinterService::setKeyFunctionApi(std::string request) {
-    const std::optional<Json::Value> parameter = parameterObject(request);
-    if (!parameter) return parameterErrorResult();
-    const std::optional<int32_t> keyIndex = convertedInt((*parameter)["keyIndex"]);
-    const std::optional<int32_t> functionValue = convertedInt((*parameter)["functionValue"]);
-    if (!keyIndex || !functionValue) return parameterErrorResult();
-    return statusAnswer(callSdk(printerSdk.setKeyFunction, *keyIndex, *functionValue), "set printer key function ok!");
+    const Json::Value root = parseRequest(request);
+    const Json::Value* parameter = nullptr;
+    int32_t keyIndex = 0;
+    int32_t functionValue = 0;
+    if (!findParameter(root, parameter) || !readIntKey(parameter, "keyIndex", keyIndex) ||
+        !readIntKey(parameter, "functionValue", functionValue)) {
+        return parameterErrorResult();
+    }
+    return statusAnswer(callSdk(printerSdk.setKeyFunction, keyIndex, functionValue), "set printer key function ok!");
 }
 
 std::string cKvPrinterService::setPrinterTimeApi(std::string request) {
-    const std::optional<Json::Value> parameter = parameterObject(request);
-    if (!parameter) return parameterErrorResult();
+    const Json::Value root = parseRequest(request);
+    const Json::Value* parameter = nullptr;
+    if (!findParameter(root, parameter)) return parameterErrorResult();
     PrinterTimeInfo clock{};
     const std::pair<const char*, int32_t*> fields[] = {
         {"year", &clock.year}, {"month", &clock.month},   {"day", &clock.day},
         {"hour", &clock.hour}, {"minute", &clock.minute}, {"second", &clock.second},
     };
     for (const auto& [key, field] : fields) {
-        const std::optional<int32_t> value = convertedInt((*parameter)[key]);
-        if (!value) return parameterErrorResult();
-        *field = *value;
+        if (!readIntKey(parameter, key, *field)) return parameterErrorResult();
     }
     return statusAnswer(callSdk(printerSdk.setPrinterTime, clock), "set printer time ok!");
 }
 
 std::string cKvPrinterService::setDeviceWifiApi(std::string request) {
-    const std::optional<Json::Value> parameter = parameterObject(request);
-    if (!parameter) return parameterErrorResult();
-    const std::optional<std::string> name = convertedText((*parameter)["wifiName"]);
-    const std::optional<std::string> password = convertedText((*parameter)["wifiPassword"]);
-    if (!name || !password) return parameterErrorResult();
+    const Json::Value root = parseRequest(request);
+    const Json::Value* parameter = nullptr;
+    std::string name, password;
+    if (!findParameter(root, parameter) || !readTextKey(parameter, "wifiName", name) ||
+        !readTextKey(parameter, "wifiPassword", password)) {
+        return parameterErrorResult();
+    }
     WifiConfigInfo config;
-    copyTextField(config.wifiName, sizeof config.wifiName, *name);
-    copyTextField(config.wifiPassword, sizeof config.wifiPassword, *password);
+    fillField(config.wifiName, name);
+    fillField(config.wifiPassword, password);
     return statusAnswer(callSdk(printerSdk.setDeviceWifi, config), "set printer wifi success!");
 }

@@ -1,27 +1,11 @@
 // Printer discovery over USB, Wi-Fi and Bluetooth.
 #include <glog/logging.h>
 
-#include <cstring>
 #include <string>
 
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
-
-namespace {
-
-// The bytes of a fixed-width record field up to its zero byte; a field that the SDK filled to
-// the brim without one is not read past its end.
-template <size_t Width>
-std::string fieldText(const char (&field)[Width]) {
-    return std::string(field, strnlen(field, Width));
-}
-
-// The scan lists belong to the SDK: every pointer it hands out goes back through freeData.
-void giveBack(void* list) {
-    if (list != nullptr) callSdk(printerSdk.freeData, list);
-}
-
-}  // namespace
+#include "kvPrinter/recordFields.h"
 
 std::string cKvPrinterService::getUsbPrinterApi() {
     UsbPrinterInfo* list = nullptr;
@@ -29,13 +13,13 @@ std::string cKvPrinterService::getUsbPrinterApi() {
     // Up to three calls while nothing is found; a list handed out with an empty scan is given
     // back before the next call, so none is lost.
     for (int call = 0; call < 3 && count < 1; ++call) {
-        giveBack(list);
+        giveBackToSdk(list);
         list = nullptr;
         count = 0;
         callSdk(printerSdk.getUsbPrinter, &list, &count);
     }
     if (count < 1 || list == nullptr) {
-        giveBack(list);
+        giveBackToSdk(list);
         return makeResult(getCurrentApiName(), "false", "no device", 23);
     }
 
@@ -51,7 +35,7 @@ std::string cKvPrinterService::getUsbPrinterApi() {
     }
     printers.pop_back();
     printers += "}";
-    giveBack(list);
+    giveBackToSdk(list);
 
     Json::Value resultAck;
     resultAck["result"] = "true";
@@ -69,7 +53,7 @@ std::string cKvPrinterService::getWifiPrinterApi() {
     int32_t count = 0;
     callSdk(printerSdk.getWifiPrinter, &list, &count);
     if (count < 1 || list == nullptr) {
-        giveBack(list);
+        giveBackToSdk(list);
         return makeResult(getCurrentApiName(), -1, "no device", 23);
     }
 
@@ -83,7 +67,7 @@ std::string cKvPrinterService::getWifiPrinterApi() {
         printers.append(printer);
         wifiPrinters.push_back(list[i]);
     }
-    giveBack(list);
+    giveBackToSdk(list);
 
     return foundPrintersAnswer(printers);
 }
@@ -102,7 +86,7 @@ std::string cKvPrinterService::getBluetoothPrinterApi() {
     int32_t count = 0;
     callSdk(printerSdk.getBluetoothPrinter, &list, &count);
     if (count < 1 || list == nullptr) {
-        giveBack(list);
+        giveBackToSdk(list);
         return makeResult(getCurrentApiName(), "false", "no device", 23);
     }
 
@@ -114,7 +98,7 @@ std::string cKvPrinterService::getBluetoothPrinterApi() {
         printer["rssi"] = list[i].rssi;
         printers.append(printer);
     }
-    giveBack(list);
+    giveBackToSdk(list);
 
     return foundPrintersAnswer(printers);
 }

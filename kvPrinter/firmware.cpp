@@ -1,34 +1,20 @@
 // Firmware upgrade: the whole file handed to the SDK, whose progress arrives as events.
-#include <cstring>
 #include <fstream>
 #include <limits>
 #include <vector>
 
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
+#include "kvPrinter/recordFields.h"
 #include "kvPrinter/urlDecode.h"
-
-namespace {
-
-// A text key: absent or null gives the empty text; arrays and objects cannot be read.
-bool readText(const Json::Value& parameter, const char* key, std::string& out) {
-    out.clear();
-    const Json::Value& value = parameter[key];
-    if (value.isNull()) return true;
-    if (value.isArray() || value.isObject()) return false;
-    out = value.asString();
-    return true;
-}
-
-}  // namespace
 
 std::string cKvPrinterService::upgradeFirmwareApi(std::string request) {
     const Json::Value root = parseRequest(request);
-    const Json::Value& parameter = root["parameter"];
-    if (!parameter.isNull() && !parameter.isObject()) return parameterErrorResult();
+    const Json::Value* parameter = nullptr;
     std::string fileName, swVersion, crc, hwVersion;
-    if (!readText(parameter, "fileName", fileName) || !readText(parameter, "strSwVersion", swVersion) ||
-        !readText(parameter, "strCrc", crc) || !readText(parameter, "strHwVersion", hwVersion)) {
+    if (!findParameter(root, parameter) || !readTextKey(parameter, "fileName", fileName) ||
+        !readTextKey(parameter, "strSwVersion", swVersion) || !readTextKey(parameter, "strCrc", crc) ||
+        !readTextKey(parameter, "strHwVersion", hwVersion)) {
         return parameterErrorResult();
     }
 
@@ -50,8 +36,8 @@ std::string cKvPrinterService::upgradeFirmwareApi(std::string request) {
     FirmwareUpgradeInfo firmware{};
     firmware.fileData = data.data();
     firmware.fileSize = static_cast<int32_t>(size);
-    std::memcpy(firmware.crc, crc.data(), std::min(crc.size(), sizeof firmware.crc - 1));
-    std::memcpy(firmware.swVersion, swVersion.data(), std::min(swVersion.size(), sizeof firmware.swVersion - 1));
+    fillField(firmware.crc, crc);
+    fillField(firmware.swVersion, swVersion);
     // The SDK copies the data during the call, so the buffer is released afterwards.
     callSdk(printerSdk.upgradeFirmware, firmware);
     return makeResult(getCurrentApiName(), 0, "start upgrade firmware", 0);

@@ -272,16 +272,40 @@ Json::Value cKvPrinterService::parseRequest(const std::string& request) const {
     return root;
 }
 
+bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value*& parameter) {
+    const char* const key = "parameter";
+    parameter = root.isObject() ? root.find(key, key + std::strlen(key)) : nullptr;
+    if (parameter != nullptr && parameter->isNull()) parameter = nullptr;
+    return parameter == nullptr || parameter->isObject();
+}
+
+bool cKvPrinterService::readIntKey(const Json::Value* parameter, const char* key, int32_t& value) {
+    if (parameter == nullptr) return true;
+    const Json::Value* found = parameter->find(key, key + std::strlen(key));
+    if (found == nullptr || found->isNull()) return true;
+    // isConvertibleTo(intValue) is exactly when asInt does not throw: integers and reals inside
+    // the int32 range (reals are truncated toward zero) and booleans.
+    if (!found->isConvertibleTo(Json::intValue)) return false;
+    value = found->asInt();
+    return true;
+}
+
+bool cKvPrinterService::readTextKey(const Json::Value* parameter, const char* key, std::string& value) {
+    if (parameter == nullptr) return true;
+    const Json::Value* found = parameter->find(key, key + std::strlen(key));
+    if (found == nullptr || found->isNull()) return true;
+    // Numbers and booleans are taken in their text form, as asString gives them.
+    if (!found->isConvertibleTo(Json::stringValue)) return false;
+    value = found->asString();
+    return true;
+}
+
 std::string cKvPrinterService::sdkErrorResult(int code) const {
     return makeResult(getCurrentApiName(), -1, lookupMessage(apiResultMsgMap, code), code);
 }
 
 std::string cKvPrinterService::parameterErrorResult() const {
     return makeResult(getCurrentApiName(), -1, "parameter error!", 26);
-}
-
-std::string cKvPrinterService::notServedResult() const {
-    return makeResult(getCurrentApiName(), -1, "no this interface", -3);
 }
 
 // ---- pause and resume, answered by the dispatcher ------------------------------------------

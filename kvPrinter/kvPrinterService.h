@@ -153,8 +153,16 @@ private:
     std::string sdkErrorResult(int code) const;
     // (-1, "parameter error!", 26) under the current name.
     std::string parameterErrorResult() const;
-    // Answer of an operation that this build does not serve yet.
-    std::string notServedResult() const;
+
+    // The request's "parameter" object: null when it is absent or null (every key then takes its
+    // default); false when it is there but not an object.
+    static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
+    // Reads a key as jsoncpp's asInt or asString would; an absent or null key (or no parameter)
+    // leaves `value` at its default. False for a value those conversions refuse (a text for an
+    // integer, an array or object, a number outside the int32 range), so that the handler can
+    // answer before calling the SDK.
+    static bool readIntKey(const Json::Value* parameter, const char* key, int32_t& value);
+    static bool readTextKey(const Json::Value* parameter, const char* key, std::string& value);
 
     // Pause and resume are answered by the dispatcher itself.
     std::string pausePrintAnswer();
@@ -165,9 +173,6 @@ private:
     // "parameter"."<key>" when it passes Json::Value::isInt; nothing when "parameter" is missing
     // or not an object, or the key is missing, null or not a whole number in the int32 range.
     std::optional<int32_t> intParameter(const std::string& request, const char* key) const;
-    // "parameter" of the setters whose keys have defaults: missing or null counts as an empty
-    // object; nothing when it is present but not an object.
-    std::optional<Json::Value> parameterObject(const std::string& request) const;
     // An integer getter's answer: (value, successInfo, 0), or the SDK error.
     std::string intGetterAnswer(SdkIntResult result, const char* successInfo) const;
     // A setter's or action's answer: (0, successInfo, 0), or the SDK error.
@@ -180,16 +185,6 @@ private:
 
     // ---- helpers of the discovery, connection and job handlers ----
     std::string foundPrintersAnswer(const Json::Value& printers) const;
-
-    // The request's "parameter" object: null when it is absent or null (every key then takes its
-    // default); false when it is there but not an object.
-    static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
-    // Reads a key as jsoncpp's asInt or asString would; an absent or null key (or no parameter)
-    // leaves `value` at its default. False for a value those conversions refuse (a text for an
-    // integer, an array or object, a number outside the int32 range), so that the handler can
-    // answer before calling the SDK.
-    static bool readIntKey(const Json::Value* parameter, const char* key, int32_t& value);
-    static bool readTextKey(const Json::Value* parameter, const char* key, std::string& value);
     // The fields of a connect request: the top-level "apiName", then "printerName" and the
     // transport's "port" or "macAddress"; false when one has the wrong JSON type.
     struct ConnectRequest;

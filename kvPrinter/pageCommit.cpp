@@ -11,6 +11,7 @@
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
+#include "kvPrinter/recordFields.h"
 
 namespace {
 
@@ -36,18 +37,6 @@ bool readJobInt(const Json::Value& object, const char* key, int& out) {
     return object.isObject() && readJobInt(object[key], out);
 }
 
-// A job value read as a text: numbers and booleans in their text form, as the JSON library
-// writes them; arrays and objects cannot be used.
-bool readJobText(const Json::Value& object, const char* key, std::string& out) {
-    if (object.isNull()) return true;
-    if (!object.isObject()) return false;
-    const Json::Value& value = object[key];
-    if (value.isNull()) return true;
-    if (value.isArray() || value.isObject()) return false;
-    out = value.asString();
-    return true;
-}
-
 bool isEmptyJobInformation(const Json::Value& value) {
     return value.isNull() || ((value.isObject() || value.isArray()) && value.empty());
 }
@@ -68,7 +57,7 @@ SdkStatus cKvPrinterService::commitRenderedPage(const RenderedImage& image, int 
     page.width = image.width;
     page.height = image.height;
     page.printQuantity = printQuantity;
-    std::memcpy(page.epc, epc.data(), std::min(epc.size(), sizeof page.epc - 1));
+    fillField(page.epc, epc);
     page.cutline = cutline;
     return callSdk(printerSdk.commitJob, page);
 }
@@ -119,8 +108,9 @@ std::string cKvPrinterService::commitJobApi(const std::string& request) {
 
     int cutline = 0, printQuantity = -1, orientation = 0;
     std::string epc;
+    // The information is an object by the time "epc" is read: the first reader refuses the rest.
     if (!readJobInt(jobInformation, "cutline", cutline) || !readJobInt(jobInformation, "printQuantity", printQuantity) ||
-        !readJobText(jobInformation, "epc", epc) || !readJobInt(jobInformation, "orientation", orientation)) {
+        !readTextKey(&jobInformation, "epc", epc) || !readJobInt(jobInformation, "orientation", orientation)) {
         return jobValueErrorResult(kCommitJob);
     }
 

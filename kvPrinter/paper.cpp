@@ -3,20 +3,16 @@
 #include <glog/logging.h>
 #include <json/json.h>
 
-#include <cstring>
-
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
+#include "kvPrinter/recordFields.h"
 
 namespace {
 
-// The bytes up to the zero terminator, never past the field.
-std::string fieldText(const char* field, size_t width) { return std::string(field, strnlen(field, width)); }
-
 void putRfidKeys(Json::Value& target, const RfidInfo& tag) {
-    target["RFID_UUID"] = fieldText(tag.uuid, sizeof tag.uuid);
-    target["RFID_BARCODE"] = fieldText(tag.barcode, sizeof tag.barcode);
-    target["RFID_BATCH_SERIAL_NUMBER"] = fieldText(tag.batchSerialNumber, sizeof tag.batchSerialNumber);
+    target["RFID_UUID"] = fieldText(tag.uuid);
+    target["RFID_BARCODE"] = fieldText(tag.barcode);
+    target["RFID_BATCH_SERIAL_NUMBER"] = fieldText(tag.batchSerialNumber);
     target["RFID_ALL_PAPER_METRES"] = tag.allPaperMetres;
     target["RFID_USED_PAPER_METRES"] = tag.usedPaperMetres;
     target["RFID_CONSUMABLES_TYPE"] = tag.consumablesType;

@@ -18,15 +18,6 @@ std::optional<int32_t> cKvPrinterService::intParameter(const std::string& reques
     return value.asInt();
 }
 
-std::optional<Json::Value> cKvPrinterService::parameterObject(const std::string& request) const {
-    const Json::Value root = parseRequest(request);
-    if (!root.isObject()) return Json::Value(Json::objectValue);
-    const Json::Value& parameter = root["parameter"];
-    if (parameter.isNull()) return Json::Value(Json::objectValue);
-    if (!parameter.isObject()) return std::nullopt;
-    return parameter;
-}
-
 std::string cKvPrinterService::intGetterAnswer(SdkIntResult result, const char* successInfo) const {
     if (result.errorCode != 0) return sdkErrorResult(result.errorCode);
     return makeResult(getCurrentApiName(), result.value, successInfo, 0);

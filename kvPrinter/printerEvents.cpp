@@ -8,6 +8,7 @@
 
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printServer.h"
+#include "kvPrinter/recordFields.h"
 #include "sdk/kvPrinterSdk.h"
 
 std::atomic<int32_t> printedCopyCount{0};
@@ -29,10 +30,6 @@ bool inEventTable(int32_t eventType) {
 
 bool readsPayload(int32_t eventType) {
     return (eventType >= 2 && eventType <= 9) || eventType == 15;
-}
-
-std::string epcText(const PrintProgressInfo& progress) {
-    return std::string(progress.epc, strnlen(progress.epc, sizeof progress.epc));
 }
 
 // Events 2 to 7 share one shape: the value under a callback key and under an info key.
@@ -70,7 +67,7 @@ void logEvent(const void* eventData, int32_t eventType) {
             const PrintProgressInfo p = copyPayload<PrintProgressInfo>(eventData);
             std::snprintf(line, sizeof line,
                           "OnPrintProgress 页码：%d, 份码：%d, 碳带使用长度：%f, 高温等待时间：%d, rfid: %s\n", p.page,
-                          p.copies, p.ribbonLengthUsed, p.waitTime, epcText(p).c_str());
+                          p.copies, p.ribbonLengthUsed, p.waitTime, fieldText(p.epc).c_str());
             break;
         }
         case 9: {
@@ -116,7 +113,7 @@ std::optional<std::string> printerEventMessage(const void* eventData, int32_t ev
         apiName = "commitJob";
         resultAck["errorCode"] = 0;
         resultAck["info"] = "";
-        resultAck["onPrintEPCCodeCompleted"] = epcText(progress);
+        resultAck["onPrintEPCCodeCompleted"] = fieldText(progress.epc);
         resultAck["onPrintPageCompleted"] = progress.copies;
         resultAck["onPrintPageLengthCompleted"] = progress.ribbonLengthUsed;
         resultAck["printQuantity"] = progress.page;

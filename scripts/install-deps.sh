@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libboost1.81-dev libjsoncpp-dev libgoogle-glog-dev
+  libboost1.81-dev libjsoncpp-dev libgoogle-glog-dev zlib1g-dev
   libgtest-dev libgmock-dev
   libcairo2-dev libpango1.0-dev libzint-dev libstb-dev fonts-dejavu-core
   zbar-tools

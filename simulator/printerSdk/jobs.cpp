@@ -2,8 +2,9 @@
 // printed one at a time on the SDK's event thread, every "pageMs", each raising event 8 (and
 // event 10 when its job is complete); the scenario's "printError" raises event 9 instead of the
 // copy it names. The firmware upgrade reports its progress through event 15 on the same thread.
+#include <zlib.h>
+
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -172,18 +173,7 @@ bool claimTick(World& world, uint64_t& generation) {
 // ---- firmware ----
 
 uint32_t crc32Of(const std::vector<unsigned char>& data) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const unsigned char byte : data) crc = table[(crc ^ byte) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return static_cast<uint32_t>(crc32_z(crc32_z(0, nullptr, 0), data.data(), data.size()));
 }
 
 bool sameHexText(const std::string& given, uint32_t crc) {

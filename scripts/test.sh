@@ -103,7 +103,7 @@ scripts/fuzz.sh 30
 step "browser test (headless Chromium)"
 # The lock pins every package with its checksum, so a cached copy is taken without asking the
 # registry (a machine without network access runs the test from npm's cache).
-PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefer-offline --no-audit --no-fund --silent
+PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --prefer-offline --no-audit --no-fund --loglevel=error
 mkdir -p build/browser
 logged build/browser/browser-test.log '^# (tests|pass|fail) |screenshot:' \
   env KV_BUILD_DIR=build flock "$lock" node --test tests/browser/

@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when any is missing.
+# Installs the Debian packages of the named purposes, when any is missing:
+#   scripts/install-deps.sh build        building and running the service (scripts/run-service.sh)
+#   scripts/install-deps.sh build test   and every test as well (scripts/test.sh)
 set -euo pipefail
 
-packages=(
+# Building and running the service with the simulated printer.
+build_packages=(
   cmake g++ make pkg-config
   libboost1.81-dev libjsoncpp-dev libgoogle-glog-dev zlib1g-dev
-  libgtest-dev libgmock-dev
   libcairo2-dev libpango1.0-dev libzint-dev libstb-dev fonts-dejavu-core
+)
+
+# The tests: GoogleTest, the barcode reader of the renderer tests, clang with its sanitizer and
+# libFuzzer run-times for the fuzz targets, Chromium for the browser test.
+test_packages=(
+  libgtest-dev libgmock-dev
   zbar-tools
   clang libclang-rt-14-dev
   chromium
 )
-packages+=("$@")
-# Node.js and npm for the browser test, unless a Node.js of another source is already there
-# (its own npm would conflict with Debian's).
-command -v node > /dev/null || packages+=(nodejs)
-command -v npm > /dev/null || packages+=(npm)
+
+[ $# -gt 0 ] || { echo "usage: $0 build [test]" >&2; exit 2; }
+packages=()
+for purpose in "$@"; do
+  case $purpose in
+    build) packages+=("${build_packages[@]}") ;;
+    test)
+      packages+=("${test_packages[@]}")
+      # Node.js and npm for the browser test, unless a Node.js of another source is already
+      # there (its own npm would conflict with Debian's).
+      command -v node > /dev/null || packages+=(nodejs)
+      command -v npm > /dev/null || packages+=(npm)
+      ;;
+    *) echo "unknown purpose: $purpose" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -7,6 +7,9 @@
 #include <boost/beast/websocket/error.hpp>
 
 #include <cstdint>
+#include <fstream>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,34 @@ TEST_F(NetworkRequests, AnUnknownNameIsAnsweredNoThisInterface) {
     std::optional<WsMessage> answer = client.receive();
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->text, noInterfaceAnswer("noSuchOperation"));
+}
+
+// The request reference (docs/requests.md) names every operation in its "#### " headings: each is
+// served under its own name, and all 100 are there (89 operations and 11 drawing requests).
+TEST_F(NetworkRequests, EveryRequestOfTheReferenceIsServedUnderItsOwnName) {
+    std::ifstream reference(KV_SOURCE_DIR "/docs/requests.md");
+    ASSERT_TRUE(reference);
+    std::set<std::string> names;
+    const std::regex quoted("\"([A-Za-z]+)\"");
+    for (std::string line; std::getline(reference, line);) {
+        if (line.rfind("#### ", 0) != 0) continue;
+        for (std::sregex_iterator it(line.begin(), line.end(), quoted), end; it != end; ++it) names.insert((*it)[1]);
+    }
+    EXPECT_EQ(names.size(), 100u);
+
+    WsTestClient client;
+    ASSERT_TRUE(client.connect());
+    for (const std::string& name : names) {
+        ASSERT_TRUE(client.sendText(requestFor(name)));
+        std::optional<WsMessage> answer = client.receive();
+        ASSERT_TRUE(answer) << name;
+        if (name == "getPrintQuality") {
+            EXPECT_EQ(answer->text, "");
+            continue;
+        }
+        EXPECT_EQ(kvtest::apiNameOf(answer->text), name) << answer->text;
+        EXPECT_EQ(answer->text.find("no this interface"), std::string::npos) << answer->text;
+    }
 }
 
 TEST_F(NetworkRequests, TextThatIsNotJsonGetsNoAnswerAndTheNextRequestIsAnswered) {

@@ -2,6 +2,7 @@
 // initFontsFilePath and the board's font files go into fontconfig; DejaVu Sans stands in for
 // every family that is not found.
 #include "simulator/renderer/render.h"
+#include "simulator/common/utf8.h"
 
 #include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
@@ -42,11 +43,20 @@ bool isRegularFile(const char* path) {
     return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Pango takes only valid UTF-8 without zero bytes; anything else becomes U+FFFD.
+// Pango takes only valid UTF-8 without zero bytes; each faulty sequence and each zero byte
+// becomes one U+FFFD.
 std::string validText(const std::string& text) {
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string out(valid != nullptr ? valid : "");
-    g_free(valid);
+    std::string valid = kvsim::validUtf8(text);
+    if (valid.find('\0') == std::string::npos) return valid;
+    std::string out;
+    out.reserve(valid.size() + 8);
+    for (const char c : valid) {
+        if (c == '\0') {
+            out += "\xEF\xBF\xBD";
+        } else {
+            out += c;
+        }
+    }
     return out;
 }
 

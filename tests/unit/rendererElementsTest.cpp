@@ -221,6 +221,20 @@ TEST(RendererText, TurnsAboutTheCentreOfItsBox) {
     EXPECT_GT(slanted->y1 - slanted->y0, flat->y1 - flat->y0 + 40);
 }
 
+TEST(RendererText, EachFaultyUtf8SequenceShowsOneReplacementCharacter) {
+    // The bytes go into the label text as they are: a JSON writer would make characters of them.
+    auto shown = [](const std::string& bytes) {
+        Json::Value e = text("@");
+        e["lineMode"] = 1;
+        std::string labelText = label(kLabelWidth, kLabelHeight, {e});
+        labelText.replace(labelText.find("\"@\""), 3, "\"" + bytes + "\"");
+        return preview(labelText).pixels;
+    };
+    EXPECT_EQ(shown("\xF0\x9F\x98X-tail"), shown("\xEF\xBF\xBDX-tail")) << "a character cut short";
+    EXPECT_EQ(shown("\xE4XYZ-tail"), shown("\xEF\xBF\xBDXYZ-tail"));
+    EXPECT_EQ(shown("a\\u0000b"), shown("a\xEF\xBF\xBD" "b")) << "a zero byte";
+}
+
 TEST(RendererText, SizeIsInPoints) {
     // 36 points are half an inch: the capital H stands about 0.73 of that, 12.7 x 0.73 mm.
     Json::Value e = text("H", 5, 5, 40, 20);

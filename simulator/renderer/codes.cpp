@@ -99,10 +99,10 @@ int readableTextLength(int codeType, const std::string& value) {
     return static_cast<int>(readableText(*symbol, value).size());
 }
 
-void drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code) {
-    if (box.width <= 0.0 || box.height <= 0.0) return;
+bool drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code) {
+    if (box.width <= 0.0 || box.height <= 0.0) return false;
     const Symbol symbol = encode(code.codeType, code.value, 0);
-    if (!symbol) return;
+    if (!symbol) return false;
     enterBox(page.cr, box);
 
     const bool withText = code.fontSize > 0.0 && (code.textPosition == 1 || code.textPosition == 2);
@@ -119,13 +119,14 @@ void drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code) {
         const double textTop = code.textPosition == 2 ? 0.0 : barsHeight;
         drawCentredLine(page, readableText(*symbol, code.value), fontPixels, 0.0, textTop, box.width, band);
     }
+    return true;
 }
 
-void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
-    if (box.width <= 0.0 || box.height <= 0.0) return;
+bool drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
+    if (box.width <= 0.0 || box.height <= 0.0) return false;
     const int level = code.correctLevel >= 1 && code.correctLevel <= 4 ? code.correctLevel : 2;
     const Symbol symbol = encode(code.codeType, code.value, code.codeType == BARCODE_QRCODE ? level : 0);
-    if (!symbol) return;
+    if (!symbol) return false;
     enterBox(page.cr, box);
 
     double heightUnits = 0.0;
@@ -139,9 +140,9 @@ void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
     const double top = snap((box.height - height) / 2.0);
     fillModules(page.cr, *symbol, left, top, width, height);
 
-    if (!code.logoBase64 || code.logoBase64->empty() || code.logoPosition != 0) return;
+    if (!code.logoBase64 || code.logoBase64->empty() || code.logoPosition != 0) return true;  // a logo that cannot be drawn leaves the code without one
     const std::optional<Picture> logo = decodePicture(*code.logoBase64);
-    if (!logo) return;
+    if (!logo) return true;  // a logo that cannot be drawn leaves the code without one
     const double share = code.logoScale <= 0.0 ? 0.2 : std::min(code.logoScale, 0.3);
     double logoWidth = width * share;
     double logoHeight = logoWidth * logo->height / logo->width;
@@ -151,7 +152,7 @@ void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
     }
     logoWidth = snap(logoWidth);
     logoHeight = snap(logoHeight);
-    if (logoWidth <= 0.0 || logoHeight <= 0.0) return;
+    if (logoWidth <= 0.0 || logoHeight <= 0.0) return true;  // a logo that cannot be drawn leaves the code without one
     const double logoLeft = snap(left + (width - logoWidth) / 2.0);
     const double logoTop = snap(top + (height - logoHeight) / 2.0);
     // The modules under the logo are cleared, so the logo reads as it is drawn.
@@ -161,6 +162,7 @@ void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
     cairo_fill(page.cr);
     cairo_restore(page.cr);
     paintPicture(page.cr, *logo, logoLeft, logoTop, logoWidth, logoHeight, 127.0);
+    return true;
 }
 
 }  // namespace kvrender

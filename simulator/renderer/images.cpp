@@ -113,14 +113,15 @@ void paintPicture(cairo_t* cr, const Picture& picture, double x, double y, doubl
     cairo_restore(cr);
 }
 
-void drawImage(Page& page, const PixelBox& box, const ImageElement& image) {
-    if (box.width <= 0.0 || box.height <= 0.0 || image.imageData.empty()) return;
+bool drawImage(Page& page, const PixelBox& box, const ImageElement& image) {
+    if (box.width <= 0.0 || box.height <= 0.0 || image.imageData.empty()) return false;
     const std::optional<Picture> picture = decodePicture(image.imageData);
-    if (!picture) return;
+    if (!picture) return false;
     enterBox(page.cr, box);
     std::optional<double> threshold;
     if (image.mode == 1) threshold = image.threshold;
     paintPicture(page.cr, *picture, 0.0, 0.0, box.width, box.height, threshold);
+    return true;
 }
 
 }  // namespace kvrender

@@ -58,12 +58,14 @@ void enterBox(cairo_t* cr, const PixelBox& box);
 // The length of the human-readable text of a code; -1 when zint cannot encode the value.
 int readableTextLength(int codeType, const std::string& value);
 
-void drawText(Page& page, const PixelBox& box, const TextElement& text);
-void drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code);
-void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code);
-void drawLine(Page& page, const PixelBox& box, const LineElement& line);
-void drawGraph(Page& page, const PixelBox& box, const GraphElement& graph);
-void drawImage(Page& page, const PixelBox& box, const ImageElement& image);
+// Each draws its element and answers false when the element cannot be drawn (nothing to draw, a
+// box of no size, a value its code cannot hold, a picture that does not decode).
+bool drawText(Page& page, const PixelBox& box, const TextElement& text);
+bool drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code);
+bool drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code);
+bool drawLine(Page& page, const PixelBox& box, const LineElement& line);
+bool drawGraph(Page& page, const PixelBox& box, const GraphElement& graph);
+bool drawImage(Page& page, const PixelBox& box, const ImageElement& image);
 
 // One line of text centred in a rectangle of the current user space (a barcode's text band).
 void drawCentredLine(Page& page, const std::string& text, double sizePixels, double x, double y, double width,

@@ -484,6 +484,8 @@ TEST(RendererPictures, FillTheirBoxInEveryFormat) {
         {"jpeg", jpegBase64(16, 16, leftHalfBlack)},
         {"bmp", bmpBase64(16, 16, leftHalfBlack)},
         {"gif", gifBase64(16, 16, leftHalfBlack)},
+        {"ico", icoBase64(16, 16, leftHalfBlack)},
+        {"ico holding a png", icoBase64(16, 16, leftHalfBlack, nullptr, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
@@ -498,6 +500,33 @@ TEST(RendererPictures, FillTheirBoxInEveryFormat) {
         EXPECT_NEAR(ink->x1, box.x0 + 40, 1);
         EXPECT_EQ(ink->y1, box.y1);
         EXPECT_GE(inkCount(image), 39 * 80);
+    }
+}
+
+TEST(RendererPictures, BitmapsStoredEitherWayUpAndIconsDrawTheRightWayUp) {
+    const Shade topHalfBlack = [](int, int y) { return y < 8 ? 0 : 255; };
+    const Shade rightHalf = [](int x, int) { return x >= 8; };
+    struct Case {
+        const char* name;
+        std::string data;
+        Rect ink;  // pixels of the 80 x 80 box at (80, 40)
+    };
+    const Case cases[] = {
+        {"bitmap bottom-up", bmpBase64(16, 16, topHalfBlack), {80, 40, 160, 80}},
+        {"bitmap top-down", bmpBase64(16, 16, topHalfBlack, true), {80, 40, 160, 80}},
+        {"icon", icoBase64(16, 16, topHalfBlack), {80, 40, 160, 80}},
+        {"icon, right half transparent", icoBase64(16, 16, black, rightHalf), {80, 40, 120, 120}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Json::Value e = element("image", 10, 5, 10, 10);
+        e["imageData"] = c.data;
+        const std::optional<Rect> ink = inkBounds(draw(e));
+        ASSERT_TRUE(ink);
+        EXPECT_EQ(ink->x0, c.ink.x0);
+        EXPECT_EQ(ink->y0, c.ink.y0);
+        EXPECT_NEAR(ink->x1, c.ink.x1, 1);
+        EXPECT_NEAR(ink->y1, c.ink.y1, 1);
     }
 }
 

@@ -6,8 +6,8 @@ packages=(
   cmake g++ make pkg-config
   libboost1.81-dev libjsoncpp-dev libgoogle-glog-dev zlib1g-dev
   libgtest-dev libgmock-dev
-  libcairo2-dev libpango1.0-dev libzint-dev libstb-dev fonts-dejavu-core
-  zbar-tools
+  libcairo2-dev libpango1.0-dev libzint-dev libpng-dev libjpeg-dev libgif-dev fonts-dejavu-core
+  libstb-dev zbar-tools
   clang libclang-rt-14-dev
   chromium
 )

@@ -3,6 +3,7 @@
 // zbarimg, the records given back with vFree, and the trace of its calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -260,6 +261,7 @@ TEST(RendererCodes, DecodeBackToTheirValues) {
         {"code128_turned", "barcode", 20, "TURN-90", "TURN-90", 0, 90, 8.0f},
         {"code39", "barcode", 8, "CODE39", "CODE39", 0, 0, 8.0f},
         {"ean13", "barcode", 13, "590123412345", "5901234123457", 0, 0, 8.0f},
+        {"qr_as_barcode", "barcode", 58, "SQUARE-QR", "SQUARE-QR", 0, 0, 8.0f},  // square modules in a wide box
         {"qr_default", "qrcode", 0, "HELLO-123", "HELLO-123", 0, 0, 8.0f},
         {"qr_low", "qrcode", 58, "https://example.com/label?id=1", "https://example.com/label?id=1", 1, 0, 8.0f},
         {"qr_quartile", "qrcode", 58, "Q level", "Q level", 3, 0, 8.0f},
@@ -282,6 +284,33 @@ TEST(RendererCodes, DecodeBackToTheirValues) {
         const std::optional<Rendered> rendered = render(label(50, labelHeight, {code}), options);
         ASSERT_TRUE(rendered);
         EXPECT_EQ(scanCodes(rendered->data, c.name), std::vector<std::string>{c.read});
+    }
+}
+
+TEST(RendererCodes, BarcodesScanInEveryBoxWidthWithWholeDotModulesCentredInTheBox) {
+    for (int millimetres = 20; millimetres <= 49; ++millimetres) {
+        SCOPED_TRACE(testing::Message() << millimetres << " mm");
+        Json::Value code = element("barcode", 5, 5, millimetres, 10);
+        code["codeType"] = 20;
+        code["value"] = "KV-0001-ABC";
+        const std::optional<Rendered> rendered = render(label(60, 20, {code}));
+        ASSERT_TRUE(rendered);
+        EXPECT_EQ(scanCodes(rendered->data, "code128_" + std::to_string(millimetres)),
+                  std::vector<std::string>{"KV-0001-ABC"});
+        // Along a row through the bars every bar and space is a whole number of modules.
+        const Image image = *decodePng(rendered->data);
+        const Rect bars = *inkBounds(image);
+        std::vector<int> runs{1};
+        for (int x = bars.x0 + 1; x < bars.x1; ++x) {
+            if (image.ink(x, 80) == image.ink(x - 1, 80)) {
+                ++runs.back();
+            } else {
+                runs.push_back(1);
+            }
+        }
+        const int module = *std::min_element(runs.begin(), runs.end());
+        for (int run : runs) EXPECT_EQ(run % module, 0) << run << " dots, module " << module;
+        EXPECT_NEAR(bars.x0 - 40, 40 + millimetres * 8 - bars.x1, 1) << "centred";
     }
 }
 

@@ -261,7 +261,6 @@ TEST(RendererCodes, DecodeBackToTheirValues) {
         {"code128_turned", "barcode", 20, "TURN-90", "TURN-90", 0, 90, 8.0f},
         {"code39", "barcode", 8, "CODE39", "CODE39", 0, 0, 8.0f},
         {"ean13", "barcode", 13, "590123412345", "5901234123457", 0, 0, 8.0f},
-        {"qr_as_barcode", "barcode", 58, "SQUARE-QR", "SQUARE-QR", 0, 0, 8.0f},  // square modules in a wide box
         {"qr_default", "qrcode", 0, "HELLO-123", "HELLO-123", 0, 0, 8.0f},
         {"qr_low", "qrcode", 58, "https://example.com/label?id=1", "https://example.com/label?id=1", 1, 0, 8.0f},
         {"qr_quartile", "qrcode", 58, "Q level", "Q level", 3, 0, 8.0f},
@@ -312,6 +311,14 @@ TEST(RendererCodes, BarcodesScanInEveryBoxWidthWithWholeDotModulesCentredInTheBo
         for (int run : runs) EXPECT_EQ(run % module, 0) << run << " dots, module " << module;
         EXPECT_NEAR(bars.x0 - 40, 40 + millimetres * 8 - bars.x1, 1) << "centred";
     }
+    // A 2-D code drawn as a barcode: square modules of whole dots (21 of 3 dots), centred.
+    Json::Value qr = element("barcode", 5, 5, 40, 10);
+    qr["codeType"] = 58;
+    qr["value"] = "SQUARE";
+    const Rect square = *inkBounds(preview(label(60, 20, {qr})));
+    EXPECT_EQ(square.x1 - square.x0, 63);
+    EXPECT_EQ(square.y1 - square.y0, 63);
+    EXPECT_NEAR(square.x0 - 40, 360 - square.x1, 1);
 }
 
 TEST(RendererCodes, AQrCodeWithALogoStillDecodesAndShowsTheLogo) {

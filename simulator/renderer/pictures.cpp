@@ -368,10 +368,10 @@ std::vector<unsigned char> decodeBase64(std::string_view text) {
     return bytes;
 }
 
-std::optional<Picture> decodePictureBytes(const unsigned char* data, size_t size, int64_t maxPixels) {
+std::optional<Picture> decodePictureBytes(const unsigned char* data, size_t size) {
     if (data == nullptr || size == 0) return std::nullopt;
     Picture picture;
-    formats::CoverageRows out(picture, maxPixels);
+    formats::CoverageRows out(picture, kMaxPicturePixels);
     const formats::Bytes file{data, size};
     bool decoded = false;
     if (startsWith(data, size, "\x89PNG\r\n\x1a\n", 8)) {

@@ -27,8 +27,7 @@ struct Picture {
 std::vector<unsigned char> decodeBase64(std::string_view text);
 // Empty when the text is no picture that decodes whole, or the picture is too large.
 std::optional<Picture> decodePicture(std::string_view base64);
-// The same for the file's bytes; `maxPixels` lower than the renderer's limit only in tests.
-std::optional<Picture> decodePictureBytes(const unsigned char* data, size_t size,
-                                          int64_t maxPixels = kMaxPicturePixels);
+// The same for the file's bytes.
+std::optional<Picture> decodePictureBytes(const unsigned char* data, size_t size);
 
 }  // namespace kvrender

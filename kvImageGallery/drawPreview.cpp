@@ -1,6 +1,8 @@
 // Label JSON, rendering, the preview, and a picture turned into a one-image label.
 #include <glog/logging.h>
 
+#include <cstring>
+
 #include "kvImageGallery/base64.h"
 #include "kvImageGallery/drawHelpers.h"
 #include "kvImageGallery/imageSize.h"
@@ -13,6 +15,20 @@ const char* const kNoTable = "please init sdk first!";
 // The render arguments that every caller of this file passes alike.
 const float kNoMargin[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 const int kInk[4] = {255, 0, 0, 0};
+
+// The picture's label marked "strict" (docs/label-json.md): the picture is the whole label, so a
+// picture that cannot be drawn must fail the render instead of giving a blank page.
+std::string strictLabel(const char* label) {
+    if (label == nullptr) return std::string();
+    const size_t length = std::strlen(label);
+    if (label[0] != '{') return std::string(label, length);
+    std::string strict;
+    strict.reserve(length + 16);
+    strict += "{\"strict\":true";
+    if (label[1] != '}') strict += ',';
+    strict.append(label + 1, length - 1);
+    return strict;
+}
 
 }  // namespace
 
@@ -97,7 +113,7 @@ RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const std::string& image, floa
                                1, 127.0f);
 
     char* label = libraryApi->GenerateLableJson();
-    const std::string labelJson = label != nullptr ? std::string(label) : std::string();
+    const std::string labelJson = strictLabel(label);
     libraryApi->freeData(label);
 
     unsigned char zeroBlock[8] = {};

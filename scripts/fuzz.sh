@@ -9,7 +9,7 @@ seconds=${1:-30}
 shift || true
 build=build-fuzz
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(urlDecodeFuzz base64DecodeFuzz imageSizeFuzz answerRequestFuzz callDrawApiFuzz labelJsonFuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(urlDecodeFuzz base64DecodeFuzz imageSizeFuzz answerRequestFuzz callDrawApiFuzz labelJsonFuzz pictureDecodeFuzz)
 
 mkdir -p "$build"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DKV_FUZZ=ON -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF \

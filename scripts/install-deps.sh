@@ -8,14 +8,15 @@ set -euo pipefail
 build_packages=(
   cmake g++ make pkg-config
   libboost1.81-dev libjsoncpp-dev libgoogle-glog-dev zlib1g-dev
-  libcairo2-dev libpango1.0-dev libzint-dev libstb-dev fonts-dejavu-core
+  libcairo2-dev libpango1.0-dev libzint-dev libpng-dev libjpeg-dev libgif-dev fonts-dejavu-core
 )
 
-# The tests: GoogleTest, the barcode reader of the renderer tests, clang with its sanitizer and
-# libFuzzer run-times for the fuzz targets, Chromium for the browser test.
+# The tests: GoogleTest, stb (the tests and benchmarks write and read their pictures with it), the
+# barcode reader of the renderer tests, clang with its sanitizer and libFuzzer run-times for the
+# fuzz targets, Chromium for the browser test.
 test_packages=(
   libgtest-dev libgmock-dev
-  zbar-tools
+  libstb-dev zbar-tools
   clang libclang-rt-14-dev
   chromium
 )

@@ -11,6 +11,7 @@
 
 #include "sdk/thirdLibrary.h"
 #include "simulator/common/trace.h"
+#include "simulator/common/utf8.h"
 
 #define KV_SIM_EXPORT __attribute__((visibility("default")))
 
@@ -35,6 +36,15 @@ Json::Value number(float value) {
 
 Json::Value text(const char* value) {
     return value != nullptr ? Json::Value(value) : Json::Value();
+}
+
+// A text of the label: valid UTF-8, since the JSON writer would otherwise take the bytes after a
+// faulty one into a character of its own making.
+Json::Value labelText(const char* value) {
+    if (value == nullptr) return Json::Value();
+    // Most texts are valid (a picture's base64 is megabytes of it): those are not copied twice.
+    if (kvsim::isValidUtf8(value)) return Json::Value(value);
+    return Json::Value(kvsim::validUtf8(value));
 }
 
 // The four style flags, read as bytes: any non-zero byte counts as set.
@@ -101,7 +111,7 @@ public:
         board_["rotate"] = rotate;
         Json::Value files(Json::arrayValue);
         for (int32_t i = 0; fontFiles != nullptr && i < count; ++i) {
-            if (fontFiles[i] != nullptr) files.append(fontFiles[i]);
+            if (fontFiles[i] != nullptr) files.append(labelText(fontFiles[i]));
         }
         board_["fontFiles"] = files;
         elements_ = Json::Value(Json::arrayValue);
@@ -185,8 +195,8 @@ KV_SIM_EXPORT int32_t DrawLableText(float x, float y, float width, float height,
                                   number(letterSpacing), number(lineSpacing), styleFlags(fontStyle),
                                   lineBreakMode}));
     Json::Value e = Canvas::element("text", x, y, width, height, rotate);
-    put(e, "value", text(value));
-    put(e, "fontFamily", text(fontFamily));
+    put(e, "value", labelText(value));
+    put(e, "fontFamily", labelText(fontFamily));
     e["fontSize"] = number(fontSize);
     e["textAlignHorizonral"] = textAlignHorizonral;
     e["textAlignVertical"] = textAlignVertical;
@@ -208,7 +218,7 @@ KV_SIM_EXPORT int32_t DrawLableBarCode(float x, float y, float width, float heig
                                   number(fontSize), rotate, number(textHeight), textPosition}));
     Json::Value e = Canvas::element("barcode", x, y, width, height, rotate);
     e["codeType"] = codeType;
-    put(e, "value", text(value));
+    put(e, "value", labelText(value));
     e["fontSize"] = number(fontSize);
     e["textHeight"] = number(textHeight);
     e["textPosition"] = textPosition;
@@ -222,7 +232,7 @@ KV_SIM_EXPORT int32_t DrawLableQrCode(float x, float y, float width, float heigh
     auto lock = canvas.call("DrawLableQrCode", list({number(x), number(y), number(width), number(height),
                                                      text(value), codeType, rotate}));
     Json::Value e = Canvas::element("qrcode", x, y, width, height, rotate);
-    put(e, "value", text(value));
+    put(e, "value", labelText(value));
     e["codeType"] = codeType;
     canvas.add(std::move(e));
     return 0;
@@ -236,10 +246,10 @@ KV_SIM_EXPORT int32_t DrawLableQrCodeWithImage(float x, float y, float width, fl
                             list({number(x), number(y), number(width), number(height), text(value), codeType, rotate,
                                   correctLevel, text(logoBase64), logoPosition, number(logoScale)}));
     Json::Value e = Canvas::element("qrcode", x, y, width, height, rotate);
-    put(e, "value", text(value));
+    put(e, "value", labelText(value));
     e["codeType"] = codeType;
     e["correctLevel"] = correctLevel;
-    put(e, "logoBase64", text(logoBase64));
+    put(e, "logoBase64", labelText(logoBase64));
     e["logoPosition"] = logoPosition;
     e["logoScale"] = number(logoScale);
     canvas.add(std::move(e));
@@ -281,7 +291,7 @@ KV_SIM_EXPORT int32_t DrawLableImage(const char* imageData, float x, float y, fl
     auto lock = canvas.call("DrawLableImage", list({text(imageData), number(x), number(y), number(width),
                                                     number(height), rotate, mode, number(imageProcessingValue)}));
     Json::Value e = Canvas::element("image", x, y, width, height, rotate);
-    put(e, "imageData", text(imageData));
+    put(e, "imageData", labelText(imageData));
     e["mode"] = mode;
     e["imageProcessingValue"] = number(imageProcessingValue);
     canvas.add(std::move(e));

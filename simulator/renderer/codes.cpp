@@ -84,6 +84,34 @@ void fillModules(cairo_t* cr, const zint_symbol& symbol, double x, double y, dou
     cairo_restore(cr);
 }
 
+// The widest whole number of dots a module can take when `modules` of them share `room` dots;
+// below one dot a module, the exact share (the code is then scaled to fit and will hardly scan).
+double moduleDots(double room, double modules) {
+    const double share = room / modules;
+    return share >= 1.0 ? std::floor(share) : share;
+}
+
+struct Placed {
+    double left = 0.0;
+    double top = 0.0;
+    double width = 0.0;
+    double height = 0.0;
+};
+
+// Square modules of whole dots, as large as fit the rectangle, the symbol centred in it.
+Placed placeSquare(cairo_t* cr, const zint_symbol& symbol, double x, double y, double width, double height) {
+    double heightUnits = 0.0;
+    for (double unit : rowUnits(symbol)) heightUnits += unit;
+    const double module = std::min(moduleDots(width, symbol.width), moduleDots(height, heightUnits));
+    Placed placed;
+    placed.width = module * symbol.width;
+    placed.height = module * heightUnits;
+    placed.left = x + snap((width - placed.width) / 2.0);
+    placed.top = y + snap((height - placed.height) / 2.0);
+    fillModules(cr, symbol, placed.left, placed.top, placed.width, placed.height);
+    return placed;
+}
+
 // The human-readable text as zint writes it (with check digits and start characters), or the value.
 std::string readableText(const zint_symbol& symbol, const std::string& value) {
     const auto* text = reinterpret_cast<const char*>(symbol.text);
@@ -99,10 +127,10 @@ int readableTextLength(int codeType, const std::string& value) {
     return static_cast<int>(readableText(*symbol, value).size());
 }
 
-void drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code) {
-    if (box.width <= 0.0 || box.height <= 0.0) return;
+bool drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code) {
+    if (box.width <= 0.0 || box.height <= 0.0) return false;
     const Symbol symbol = encode(code.codeType, code.value, 0);
-    if (!symbol) return;
+    if (!symbol) return false;
     enterBox(page.cr, box);
 
     const bool withText = code.fontSize > 0.0 && (code.textPosition == 1 || code.textPosition == 2);
@@ -114,34 +142,36 @@ void drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code) {
     }
     const double barsTop = code.textPosition == 2 ? band : 0.0;
     const double barsHeight = box.height - band;
-    if (barsHeight > 0.0) fillModules(page.cr, *symbol, 0.0, barsTop, box.width, barsHeight);
+    if (barsHeight > 0.0 && symbol->rows > 1) {
+        placeSquare(page.cr, *symbol, 0.0, barsTop, box.width, barsHeight);  // a stacked or 2-D code
+    } else if (barsHeight > 0.0) {
+        // Bars as tall as there is room, every module the same whole number of dots wide, centred.
+        const double width = moduleDots(box.width, symbol->width) * symbol->width;
+        fillModules(page.cr, *symbol, snap((box.width - width) / 2.0), barsTop, width, barsHeight);
+    }
     if (withText && band > 0.0) {
         const double textTop = code.textPosition == 2 ? 0.0 : barsHeight;
         drawCentredLine(page, readableText(*symbol, code.value), fontPixels, 0.0, textTop, box.width, band);
     }
+    return true;
 }
 
-void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
-    if (box.width <= 0.0 || box.height <= 0.0) return;
+bool drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
+    if (box.width <= 0.0 || box.height <= 0.0) return false;
     const int level = code.correctLevel >= 1 && code.correctLevel <= 4 ? code.correctLevel : 2;
     const Symbol symbol = encode(code.codeType, code.value, code.codeType == BARCODE_QRCODE ? level : 0);
-    if (!symbol) return;
+    if (!symbol) return false;
     enterBox(page.cr, box);
 
-    double heightUnits = 0.0;
-    for (double unit : rowUnits(*symbol)) heightUnits += unit;
-    // Square modules, as large as fit; whole pixels when the box allows one pixel a module.
-    double module = std::min(box.width / symbol->width, box.height / heightUnits);
-    if (module >= 1.0) module = std::floor(module);
-    const double width = module * symbol->width;
-    const double height = module * heightUnits;
-    const double left = snap((box.width - width) / 2.0);
-    const double top = snap((box.height - height) / 2.0);
-    fillModules(page.cr, *symbol, left, top, width, height);
+    const Placed placed = placeSquare(page.cr, *symbol, 0.0, 0.0, box.width, box.height);
+    const double left = placed.left;
+    const double top = placed.top;
+    const double width = placed.width;
+    const double height = placed.height;
 
-    if (!code.logoBase64 || code.logoBase64->empty() || code.logoPosition != 0) return;
+    if (!code.logoBase64 || code.logoBase64->empty() || code.logoPosition != 0) return true;  // a logo that cannot be drawn leaves the code without one
     const std::optional<Picture> logo = decodePicture(*code.logoBase64);
-    if (!logo) return;
+    if (!logo) return true;  // a logo that cannot be drawn leaves the code without one
     const double share = code.logoScale <= 0.0 ? 0.2 : std::min(code.logoScale, 0.3);
     double logoWidth = width * share;
     double logoHeight = logoWidth * logo->height / logo->width;
@@ -151,7 +181,7 @@ void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
     }
     logoWidth = snap(logoWidth);
     logoHeight = snap(logoHeight);
-    if (logoWidth <= 0.0 || logoHeight <= 0.0) return;
+    if (logoWidth <= 0.0 || logoHeight <= 0.0) return true;  // a logo that cannot be drawn leaves the code without one
     const double logoLeft = snap(left + (width - logoWidth) / 2.0);
     const double logoTop = snap(top + (height - logoHeight) / 2.0);
     // The modules under the logo are cleared, so the logo reads as it is drawn.
@@ -161,6 +191,7 @@ void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code) {
     cairo_fill(page.cr);
     cairo_restore(page.cr);
     paintPicture(page.cr, *logo, logoLeft, logoTop, logoWidth, logoHeight, 127.0);
+    return true;
 }
 
 }  // namespace kvrender

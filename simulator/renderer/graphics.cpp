@@ -70,14 +70,14 @@ void shapePath(cairo_t* cr, Shape shape, double x, double y, double width, doubl
 
 }  // namespace
 
-void drawLine(Page& page, const PixelBox& box, const LineElement& line) {
+bool drawLine(Page& page, const PixelBox& box, const LineElement& line) {
     const bool across = box.width >= box.height;  // along the longer side
     const double length = across ? box.width : box.height;
     const double side = across ? box.height : box.width;
-    if (length <= 0.0) return;
+    if (length <= 0.0) return false;
     const double thickness = std::max(1.0, side);
     const DashPixels dash = dashPixels(page, line.lineType, line.dash, length);
-    if (!dash.visible) return;
+    if (!dash.visible) return true;  // all gap, as asked
 
     cairo_t* cr = page.cr;
     enterBox(cr, box);
@@ -102,11 +102,12 @@ void drawLine(Page& page, const PixelBox& box, const LineElement& line) {
         }
     }
     cairo_fill(cr);
+    return true;
 }
 
-void drawGraph(Page& page, const PixelBox& box, const GraphElement& graph) {
-    if (box.width <= 0.0 || box.height <= 0.0) return;
-    if (graph.graphType < 1 || graph.graphType > 6) return;
+bool drawGraph(Page& page, const PixelBox& box, const GraphElement& graph) {
+    if (box.width <= 0.0 || box.height <= 0.0) return false;
+    if (graph.graphType < 1 || graph.graphType > 6) return false;
     bool filled = graph.graphType >= 4;
     const Shape shape = static_cast<Shape>((graph.graphType - 1) % 3);
     const double shorter = std::min(box.width, box.height);
@@ -121,10 +122,10 @@ void drawGraph(Page& page, const PixelBox& box, const GraphElement& graph) {
     if (filled) {
         shapePath(cr, shape, 0.0, 0.0, box.width, box.height, radius);
         cairo_fill(cr);
-        return;
+        return true;
     }
     const DashPixels dash = dashPixels(page, graph.lineType, graph.dash, 2.0 * (box.width + box.height));
-    if (!dash.visible) return;
+    if (!dash.visible) return true;
     // The outline lies inside the box.
     const double inset = lineWidth / 2.0;
     shapePath(cr, shape, inset, inset, box.width - lineWidth, box.height - lineWidth,
@@ -135,6 +136,7 @@ void drawGraph(Page& page, const PixelBox& box, const GraphElement& graph) {
         cairo_set_dash(cr, pattern, 2, 0.0);
     }
     cairo_stroke(cr);
+    return true;
 }
 
 }  // namespace kvrender

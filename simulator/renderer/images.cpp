@@ -1,5 +1,5 @@
-// Pictures: base64 text decoded, read by stb_image (PNG, JPEG, BMP, GIF), turned into coverage
-// and painted into their box, in grey levels or black and white by a threshold.
+// Pictures painted into their box (decoded by pictures.cpp), in grey levels or black and white by
+// a threshold.
 #include "simulator/renderer/render.h"
 
 #include <algorithm>
@@ -7,37 +7,9 @@
 #include <limits>
 #include <memory>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#define STBI_NO_STDIO
-#define STBI_ONLY_PNG
-#define STBI_ONLY_JPEG
-#define STBI_ONLY_BMP
-#define STBI_ONLY_GIF
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#include <stb/stb_image.h>
-#pragma GCC diagnostic pop
-
 namespace kvrender {
 
 namespace {
-
-int base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-struct StbDeleter {
-    void operator()(stbi_uc* pixels) const { stbi_image_free(pixels); }
-};
 
 struct SurfaceDeleter {
     void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
@@ -65,95 +37,7 @@ void setPictureSource(cairo_t* cr, cairo_surface_t* surface, const Picture& pict
     cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
 }
 
-// stb_image's JPEG reader writes past its Huffman tables when a table declares more than 256 codes;
-// such a file is refused before it gets there. Every "FF C4" counts, also inside scan data, as
-// stb_image reads tables between the scans of a progressive file.
-bool jpegTablesFit(const std::vector<unsigned char>& bytes) {
-    const size_t n = bytes.size();
-    if (n < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) return true;
-    auto at = [&](size_t i) -> unsigned { return i < n ? bytes[i] : 0u; };  // stb reads 0 past the end
-    size_t i = 2;
-    while (i + 1 < n) {
-        if (bytes[i] != 0xFF || bytes[i + 1] == 0xFF || bytes[i + 1] == 0x00 || bytes[i + 1] == 0xD8 ||
-            (bytes[i + 1] >= 0xD0 && bytes[i + 1] <= 0xD7) || bytes[i + 1] == 0x01) {
-            ++i;
-            continue;
-        }
-        if (bytes[i + 1] == 0xD9) return true;
-        const size_t length = (at(i + 2) << 8) | at(i + 3);
-        if (bytes[i + 1] == 0xC4) {
-            // As stb_image reads it: tables one after another while the segment has bytes left.
-            size_t table = i + 4;
-            long left = static_cast<long>(length) - 2;
-            while (left > 0) {
-                size_t codes = 0;
-                for (size_t k = 1; k <= 16; ++k) codes += at(table + k);
-                if (codes > 256) return false;
-                table += 17 + codes;
-                left -= static_cast<long>(17 + codes);
-            }
-        }
-        i += 2 + std::max<size_t>(length, 2);
-    }
-    return true;
-}
-
 }  // namespace
-
-std::vector<unsigned char> decodeBase64(std::string_view text) {
-    std::vector<unsigned char> bytes;
-    bytes.reserve(text.size() / 4 * 3 + 3);
-    uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u == ' ' || u == '\t' || u == '\r' || u == '\n') continue;
-        const int value = base64Value(u);
-        if (value < 0) break;  // padding or the first character outside the alphabet ends the data
-        bits = (bits << 6) | static_cast<uint32_t>(value);
-        count += 6;
-        if (count >= 8) {
-            count -= 8;
-            bytes.push_back(static_cast<unsigned char>((bits >> count) & 0xFF));
-        }
-    }
-    return bytes;
-}
-
-std::optional<Picture> decodePicture(std::string_view base64) {
-    const std::vector<unsigned char> bytes = decodeBase64(base64);
-    if (bytes.empty() || bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) return std::nullopt;
-    if (!jpegTablesFit(bytes)) return std::nullopt;
-    const int length = static_cast<int>(bytes.size());
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    // The header's size first: a small file may claim a picture far too large to hold.
-    if (!stbi_info_from_memory(bytes.data(), length, &width, &height, &channels)) return std::nullopt;
-    if (width <= 0 || height <= 0 || static_cast<int64_t>(width) * height > kMaxPicturePixels) return std::nullopt;
-    const std::unique_ptr<stbi_uc, StbDeleter> pixels(
-        stbi_load_from_memory(bytes.data(), length, &width, &height, &channels, 2));
-    if (!pixels || width <= 0 || height <= 0 || static_cast<int64_t>(width) * height > kMaxPicturePixels) {
-        return std::nullopt;
-    }
-
-    Picture picture;
-    picture.width = width;
-    picture.height = height;
-    picture.stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, width);
-    picture.coverage.assign(static_cast<size_t>(picture.stride) * height, 0);
-    const stbi_uc* grey = pixels.get();
-    for (int y = 0; y < height; ++y) {
-        unsigned char* row = picture.coverage.data() + static_cast<size_t>(y) * picture.stride;
-        for (int x = 0; x < width; ++x, grey += 2) {
-            // Transparent parts show the white paper.
-            const int alpha = grey[1];
-            const int level = (grey[0] * alpha + 255 * (255 - alpha) + 127) / 255;
-            row[x] = static_cast<unsigned char>(255 - level);
-        }
-    }
-    return picture;
-}
 
 void paintPicture(cairo_t* cr, const Picture& picture, double x, double y, double width, double height,
                   std::optional<double> threshold) {
@@ -229,14 +113,15 @@ void paintPicture(cairo_t* cr, const Picture& picture, double x, double y, doubl
     cairo_restore(cr);
 }
 
-void drawImage(Page& page, const PixelBox& box, const ImageElement& image) {
-    if (box.width <= 0.0 || box.height <= 0.0 || image.imageData.empty()) return;
+bool drawImage(Page& page, const PixelBox& box, const ImageElement& image) {
+    if (box.width <= 0.0 || box.height <= 0.0 || image.imageData.empty()) return false;
     const std::optional<Picture> picture = decodePicture(image.imageData);
-    if (!picture) return;
+    if (!picture) return false;
     enterBox(page.cr, box);
     std::optional<double> threshold;
     if (image.mode == 1) threshold = image.threshold;
     paintPicture(page.cr, *picture, 0.0, 0.0, box.width, box.height, threshold);
+    return true;
 }
 
 }  // namespace kvrender

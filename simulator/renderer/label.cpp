@@ -181,10 +181,13 @@ std::optional<Label> readLabel(std::string_view text) {
             if (file.isString()) label.fontFiles.push_back(file.asString());
         }
     }
+    const Json::Value* strict = member(root, "strict");
+    label.strict = strict != nullptr && strict->isBool() && strict->asBool();
     const Json::Value* elements = member(root, "elements");
     if (elements != nullptr && elements->isArray()) {
         for (const Json::Value& object : *elements) {
-            if (object.isObject()) label.elements.push_back(readElement(object));
+            // An entry that is no object is no element: it draws nothing.
+            label.elements.push_back(object.isObject() ? readElement(object) : Element{});
         }
     }
     return label;

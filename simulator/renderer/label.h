@@ -99,6 +99,9 @@ struct Label {
     int rotate = 0;
     std::vector<std::string> fontFiles;
     std::vector<Element> elements;
+    // Every element must be drawn: one that cannot be makes the render fail (a picture printed
+    // as the whole label, where a blank page would be reported as printed).
+    bool strict = false;
 };
 
 // Reads label JSON. Empty when the text is not a JSON object; every other fault of the text is

@@ -1,9 +1,11 @@
 #include "simulator/renderer/output.h"
 
-#include <cairo.h>
+#include <png.h>
 
 #include <algorithm>
+#include <csetjmp>
 #include <cstring>
+#include <new>
 
 namespace kvrender {
 
@@ -37,55 +39,101 @@ Coverage turnPage(Coverage page, int orientation) {
 
 namespace {
 
-cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
-    auto* out = static_cast<std::vector<unsigned char>*>(closure);
+int channel(int value) { return std::clamp(value, 0, 255); }
+
+// What the encode keeps outside the function that libpng's errors jump back to.
+struct PngWrite {
+    const Coverage* page = nullptr;
+    const PngSettings* settings = nullptr;
+    png_color shades[256] = {};
+    std::vector<unsigned char> file;
+    std::vector<unsigned char> row;
+    bool written = false;
+};
+
+[[noreturn]] void pngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void pngWarning(png_structp, png_const_charp) {}
+
+void pngAppend(png_structp png, png_bytep data, size_t length) {
+    auto* job = static_cast<PngWrite*>(png_get_io_ptr(png));
     try {
-        out->insert(out->end(), data, data + length);
+        job->file.insert(job->file.end(), data, data + length);
     } catch (const std::bad_alloc&) {
-        return CAIRO_STATUS_NO_MEMORY;
+        png_error(png, "out of memory");
     }
-    return CAIRO_STATUS_SUCCESS;
+}
+void pngFlush(png_structp) {}
+
+void pngEncode(png_structp png, png_infop info, PngWrite& job) {
+    if (setjmp(png_jmpbuf(png))) return;
+    const Coverage& page = *job.page;
+    const PngSettings& settings = *job.settings;
+    png_set_write_fn(png, &job, pngAppend, pngFlush);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(page.width), static_cast<png_uint_32>(page.height), 8,
+                 settings.palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (settings.palette) png_set_PLTE(png, info, job.shades, 256);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, settings.filter);
+    png_set_compression_level(png, settings.level);
+    png_set_compression_strategy(png, settings.strategy);
+    png_write_info(png, info);
+    const size_t width = static_cast<size_t>(page.width);
+    if (!settings.palette) job.row.resize(width * 3);
+    for (int y = 0; y < page.height; ++y) {
+        const unsigned char* cover = page.pixels.data() + static_cast<size_t>(y) * width;
+        if (settings.palette) {
+            // The coverage is the palette index: the rows are written as they are.
+            png_write_row(png, cover);
+            continue;
+        }
+        unsigned char* out = job.row.data();
+        for (size_t x = 0; x < width; ++x, out += 3) {
+            const png_color& shade = job.shades[cover[x]];
+            out[0] = shade.red;
+            out[1] = shade.green;
+            out[2] = shade.blue;
+        }
+        png_write_row(png, job.row.data());
+    }
+    png_write_end(png, nullptr);
+    job.written = true;
 }
 
-int channel(int value) { return std::clamp(value, 0, 255); }
+struct PngWriter {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    ~PngWriter() { png_destroy_write_struct(&png, info != nullptr ? &info : nullptr); }
+};
 
 }  // namespace
 
-std::optional<std::vector<unsigned char>> encodePng(const Coverage& page, const int colour[4]) {
+std::optional<std::vector<unsigned char>> encodePng(const Coverage& page, const int colour[4],
+                                                    const PngSettings& settings) {
+    if (page.width <= 0 || page.height <= 0) return std::nullopt;
+    PngWrite job;
+    job.page = &page;
+    job.settings = &settings;
     const int alpha = channel(colour[0]);
     const int ink[3] = {channel(colour[1]), channel(colour[2]), channel(colour[3])};
     // One colour per coverage level: white moved towards the ink by coverage x alpha.
-    uint32_t shade[256];
     for (int c = 0; c < 256; ++c) {
         const int share = c * alpha;  // out of 255 * 255
-        uint32_t pixel = 0;
-        for (int i = 0; i < 3; ++i) {
-            const int value = 255 - ((255 - ink[i]) * share + 65025 / 2) / 65025;
-            pixel = (pixel << 8) | static_cast<uint32_t>(value);
-        }
-        shade[c] = pixel;
+        int value[3];
+        for (int i = 0; i < 3; ++i) value[i] = 255 - ((255 - ink[i]) * share + 65025 / 2) / 65025;
+        job.shades[c] = png_color{static_cast<png_byte>(value[0]), static_cast<png_byte>(value[1]),
+                                  static_cast<png_byte>(value[2])};
     }
+    // A deflate stream is seldom larger than a tenth of the rows; most previews are far smaller.
+    job.file.reserve(static_cast<size_t>(page.width) * page.height / 10 + 1024);
 
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, page.width, page.height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return std::nullopt;
-    }
-    cairo_surface_flush(surface);
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < page.height; ++y) {
-        auto* row = reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride);
-        const unsigned char* cover = page.pixels.data() + static_cast<size_t>(y) * page.width;
-        for (int x = 0; x < page.width; ++x) row[x] = shade[cover[x]];
-    }
-    cairo_surface_mark_dirty(surface);
-
-    std::vector<unsigned char> png;
-    const cairo_status_t status = cairo_surface_write_to_png_stream(surface, appendBytes, &png);
-    cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS) return std::nullopt;
-    return png;
+    PngWriter writer;
+    writer.png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarning);
+    if (writer.png == nullptr) return std::nullopt;
+    writer.info = png_create_info_struct(writer.png);
+    if (writer.info == nullptr) return std::nullopt;
+    pngEncode(writer.png, writer.info, job);
+    if (!job.written) return std::nullopt;
+    return std::move(job.file);
 }
 
 std::vector<unsigned char> packRows(const Coverage& page) {

@@ -81,13 +81,13 @@ bool startContext(Page& page, double right, double bottom) {
 struct ElementDrawer {
     Page& page;
     const PixelBox& box;
-    void operator()(const UnknownElement&) const {}
-    void operator()(const TextElement& text) const { drawText(page, box, text); }
-    void operator()(const BarcodeElement& code) const { drawBarcode(page, box, code); }
-    void operator()(const QrcodeElement& code) const { drawQrcode(page, box, code); }
-    void operator()(const LineElement& line) const { drawLine(page, box, line); }
-    void operator()(const GraphElement& graph) const { drawGraph(page, box, graph); }
-    void operator()(const ImageElement& image) const { drawImage(page, box, image); }
+    bool operator()(const UnknownElement&) const { return false; }
+    bool operator()(const TextElement& text) const { return drawText(page, box, text); }
+    bool operator()(const BarcodeElement& code) const { return drawBarcode(page, box, code); }
+    bool operator()(const QrcodeElement& code) const { return drawQrcode(page, box, code); }
+    bool operator()(const LineElement& line) const { return drawLine(page, box, line); }
+    bool operator()(const GraphElement& graph) const { return drawGraph(page, box, graph); }
+    bool operator()(const ImageElement& image) const { return drawImage(page, box, image); }
 };
 
 }  // namespace
@@ -112,12 +112,18 @@ std::optional<RenderedPage> renderLabel(const Label& label, const RenderOptions&
 
     for (const Element& element : label.elements) {
         const std::optional<PixelBox> box = toPixels(page, element.box);
-        if (!box) continue;
-        cairo_save(page.cr);
-        std::visit(ElementDrawer{page, *box}, element.content);
-        cairo_restore(page.cr);
+        bool drawn = false;
+        if (box) {
+            cairo_save(page.cr);
+            drawn = std::visit(ElementDrawer{page, *box}, element.content);
+            cairo_restore(page.cr);
+        }
         // A context in error draws nothing more; the next element gets a fresh one.
-        if (cairo_status(page.cr) != CAIRO_STATUS_SUCCESS && !startContext(page, right, bottom)) break;
+        if (cairo_status(page.cr) != CAIRO_STATUS_SUCCESS) {
+            drawn = false;
+            if (!label.strict && !startContext(page, right, bottom)) break;
+        }
+        if (!drawn && label.strict) return std::nullopt;
     }
     cairo_surface_flush(page.surface);
 

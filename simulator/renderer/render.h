@@ -5,6 +5,7 @@
 #pragma once
 
 #include "simulator/renderer/label.h"
+#include "simulator/renderer/pictures.h"
 
 #include <cairo.h>
 
@@ -22,7 +23,6 @@ namespace kvrender {
 inline constexpr int kMaxPageSide = 20000;
 inline constexpr int64_t kMaxPagePixels = 100'000'000;
 inline constexpr double kMaxCoordinate = 1'000'000.0;  // pixels from the page's corner
-inline constexpr int64_t kMaxPicturePixels = 40'000'000;
 
 // A page being drawn: the coverage surface and what every element needs to know about it.
 struct Page {
@@ -58,12 +58,14 @@ void enterBox(cairo_t* cr, const PixelBox& box);
 // The length of the human-readable text of a code; -1 when zint cannot encode the value.
 int readableTextLength(int codeType, const std::string& value);
 
-void drawText(Page& page, const PixelBox& box, const TextElement& text);
-void drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code);
-void drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code);
-void drawLine(Page& page, const PixelBox& box, const LineElement& line);
-void drawGraph(Page& page, const PixelBox& box, const GraphElement& graph);
-void drawImage(Page& page, const PixelBox& box, const ImageElement& image);
+// Each draws its element and answers false when the element cannot be drawn (nothing to draw, a
+// box of no size, a value its code cannot hold, a picture that does not decode).
+bool drawText(Page& page, const PixelBox& box, const TextElement& text);
+bool drawBarcode(Page& page, const PixelBox& box, const BarcodeElement& code);
+bool drawQrcode(Page& page, const PixelBox& box, const QrcodeElement& code);
+bool drawLine(Page& page, const PixelBox& box, const LineElement& line);
+bool drawGraph(Page& page, const PixelBox& box, const GraphElement& graph);
+bool drawImage(Page& page, const PixelBox& box, const ImageElement& image);
 
 // One line of text centred in a rectangle of the current user space (a barcode's text band).
 void drawCentredLine(Page& page, const std::string& text, double sizePixels, double x, double y, double width,
@@ -73,17 +75,6 @@ double lineHeight(Page& page, double sizePixels);
 
 // ---- pictures ------------------------------------------------------------------------------
 
-// A decoded picture as coverage: 255 - grey level, laid over white where it is transparent.
-struct Picture {
-    int width = 0;
-    int height = 0;
-    int stride = 0;
-    std::vector<unsigned char> coverage;
-};
-
-std::vector<unsigned char> decodeBase64(std::string_view text);
-// Empty when the bytes are no PNG, JPEG, BMP or GIF that decodes, or the picture is too large.
-std::optional<Picture> decodePicture(std::string_view base64);
 // Paints the picture stretched over the rectangle of the current user space. With a threshold,
 // only the pixels darker than it become ink (decided after scaling, at the page's resolution).
 void paintPicture(cairo_t* cr, const Picture& picture, double x, double y, double width, double height,

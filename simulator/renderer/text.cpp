@@ -2,6 +2,7 @@
 // initFontsFilePath and the board's font files go into fontconfig; DejaVu Sans stands in for
 // every family that is not found.
 #include "simulator/renderer/render.h"
+#include "simulator/common/utf8.h"
 
 #include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
@@ -42,11 +43,20 @@ bool isRegularFile(const char* path) {
     return ::stat(path, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-// Pango takes only valid UTF-8 without zero bytes; anything else becomes U+FFFD.
+// Pango takes only valid UTF-8 without zero bytes; each faulty sequence and each zero byte
+// becomes one U+FFFD.
 std::string validText(const std::string& text) {
-    gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-    std::string out(valid != nullptr ? valid : "");
-    g_free(valid);
+    std::string valid = kvsim::validUtf8(text);
+    if (valid.find('\0') == std::string::npos) return valid;
+    std::string out;
+    out.reserve(valid.size() + 8);
+    for (const char c : valid) {
+        if (c == '\0') {
+            out += "\xEF\xBF\xBD";
+        } else {
+            out += c;
+        }
+    }
     return out;
 }
 
@@ -159,10 +169,10 @@ std::string familyOfFontFile(const std::string& path) {
     return family;
 }
 
-void drawText(Page& page, const PixelBox& box, const TextElement& text) {
-    if (text.value.empty() || !(text.fontSize > 0.0) || box.width <= 0.0 || box.height <= 0.0) return;
+bool drawText(Page& page, const PixelBox& box, const TextElement& text) {
+    if (text.value.empty() || !(text.fontSize > 0.0) || box.width <= 0.0 || box.height <= 0.0) return false;
     double size = clampFontSize(page, text.fontSize * 25.4 / 72.0 * page.scale);
-    if (size * PANGO_SCALE < 1.0) return;
+    if (size * PANGO_SCALE < 1.0) return false;
 
     cairo_t* cr = page.cr;
     enterBox(cr, box);
@@ -171,7 +181,7 @@ void drawText(Page& page, const PixelBox& box, const TextElement& text) {
     cairo_clip(cr);
 
     Layout layout = makeLayout(page, cr, text.value);
-    if (!layout) return;
+    if (!layout) return false;
     const std::string families = familyList(page, text.fontFamily);
 
     PangoAttrList* attributes = pango_attr_list_new();
@@ -209,7 +219,7 @@ void drawText(Page& page, const PixelBox& box, const TextElement& text) {
     // Shrinking by the ratio of widths can fall short by a rounding; a few rounds settle it.
     for (int round = 0; text.lineMode == 2 && round < 4 && toPixels(logical.width) > box.width; ++round) {
         size *= box.width / toPixels(logical.width);
-        if (size * PANGO_SCALE < 1.0) return;
+        if (size * PANGO_SCALE < 1.0) return false;
         font = makeFont(families, size, text.bold, text.italic);
         pango_layout_set_font_description(layout.get(), font.get());
         logical = logicalExtents(layout.get());
@@ -223,6 +233,7 @@ void drawText(Page& page, const PixelBox& box, const TextElement& text) {
                      toPixels(logical.y);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout.get());
+    return true;
 }
 
 void drawCentredLine(Page& page, const std::string& text, double sizePixels, double x, double y, double width,

@@ -271,6 +271,8 @@ TEST_F(Printing, APictureOfEachFormatPrintsAtItsOwnSize) {
         {"PNG", rendertest::pngBase64(160, 80, leftHalf), 160, 80},
         {"JPEG", rendertest::jpegBase64(160, 80, leftHalf), 160, 80},
         {"BMP", rendertest::bmpBase64(160, 80, leftHalf), 160, 80},
+        {"BMP stored top-down", rendertest::bmpBase64(160, 80, leftHalf, true), 160, 80},
+        {"ICO", rendertest::icoBase64(160, 80, leftHalf), 160, 80},
         {"GIF", rendertest::gifBase64(160, 80, leftHalf), 160, 80},
         {"PNG of 167 x 87 pixels", rendertest::pngBase64(167, 87, leftHalf), 160, 80},
     };
@@ -338,11 +340,11 @@ TEST_F(Printing, PicturePrintsThatCannotPrintAreAnsweredWithoutWaiting) {
     start();
     const std::string picture = rendertest::pngBase64(80, 40, [](int, int) { return 0; });
     struct Case {
-        const char* name;
+        std::string name;
         Json::Value parameter;
         std::string answer;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"no printer", object({{"printData", picture}}), envelope("picturePrint", -1, "printer disconnect", -4)},
         {"no picture", Json::Value(), envelope("picturePrint", -1, "parameter json error", 26)},
         {"not a picture", object({{"printData", "bm90IGEgcGljdHVyZQ=="}}),
@@ -352,6 +354,10 @@ TEST_F(Printing, PicturePrintsThatCannotPrintAreAnsweredWithoutWaiting) {
         {"a picture that is no text", object({{"printData", object({{"png", picture}})}}),
          envelope("picturePrint", -1, "parameter json error", 26)},
     };
+    // A picture that does not decode is refused before the printer, whatever size its header gives.
+    for (const auto& [name, data] : rendertest::headerOnlyPictures()) {
+        cases.push_back({name, object({{"printData", data}}), envelope("picturePrint", -1, "parameter json error", 26)});
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(ask("picturePrint", c.parameter), c.answer);

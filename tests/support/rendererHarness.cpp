@@ -229,10 +229,57 @@ std::string pngBase64(int width, int height, const Shade& grey, const Shade& alp
     return base64(file);
 }
 
-std::string bmpBase64(int width, int height, const Shade& grey) {
+// A 24-bit bitmap with the 40-byte header, rows from the bottom up (or top down, when its
+// height is negative).
+std::vector<unsigned char> bmpFile(int width, int height, const Shade& grey, bool topDown) {
     const std::vector<unsigned char> pixels = greyPixels(width, height, grey);
     std::vector<unsigned char> file;
     stbi_write_bmp_to_func(appendBytes, &file, width, height, 1, pixels.data());
+    if (topDown) {
+        const size_t offset = file[10] | (file[11] << 8);
+        const size_t rowBytes = (static_cast<size_t>(width) * 3 + 3) / 4 * 4;
+        for (int y = 0; y < height / 2; ++y) {
+            std::swap_ranges(file.begin() + static_cast<std::ptrdiff_t>(offset + y * rowBytes),
+                             file.begin() + static_cast<std::ptrdiff_t>(offset + (y + 1) * rowBytes),
+                             file.begin() + static_cast<std::ptrdiff_t>(offset + (height - 1 - y) * rowBytes));
+        }
+        const uint32_t negative = static_cast<uint32_t>(-height);
+        for (int i = 0; i < 4; ++i) file[22 + i] = static_cast<unsigned char>(negative >> (8 * i));
+    }
+    return file;
+}
+
+std::string bmpBase64(int width, int height, const Shade& grey, bool topDown) {
+    return base64(bmpFile(width, height, grey, topDown));
+}
+
+std::string icoBase64(int width, int height, const Shade& grey, const Shade& transparent, bool png) {
+    std::vector<unsigned char> image;
+    if (png) {
+        image = fromBase64(pngBase64(width, height, grey));
+    } else {
+        // The bitmap without its file header, its height counting the AND mask's rows too.
+        const std::vector<unsigned char> bitmap = bmpFile(width, height, grey, false);
+        image.assign(bitmap.begin() + 14, bitmap.end());
+        const uint32_t rows = static_cast<uint32_t>(2 * height);
+        for (int i = 0; i < 4; ++i) image[8 + i] = static_cast<unsigned char>(rows >> (8 * i));
+        const size_t maskBytes = (static_cast<size_t>(width) + 31) / 32 * 4;
+        for (int y = height - 1; y >= 0; --y) {
+            std::vector<unsigned char> row(maskBytes, 0);
+            for (int x = 0; x < width; ++x) {
+                if (transparent && transparent(x, y)) row[x / 8] |= static_cast<unsigned char>(0x80 >> (x % 8));
+            }
+            image.insert(image.end(), row.begin(), row.end());
+        }
+    }
+    std::vector<unsigned char> file = {0, 0, 1, 0, 1, 0};
+    file.push_back(static_cast<unsigned char>(width & 0xFF));
+    file.push_back(static_cast<unsigned char>(height & 0xFF));
+    file.insert(file.end(), {0, 0, 1, 0, 24, 0});
+    for (uint32_t value : {static_cast<uint32_t>(image.size()), 22u}) {
+        for (int i = 0; i < 4; ++i) file.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    }
+    file.insert(file.end(), image.begin(), image.end());
     return base64(file);
 }
 
@@ -293,6 +340,29 @@ std::string gifBase64(int width, int height, const Shade& grey) {
     file.push_back(0x00);
     file.push_back(0x3B);
     return base64(file);
+}
+
+std::vector<std::pair<std::string, std::string>> headerOnlyPictures() {
+    const Shade grey = [](int x, int y) { return static_cast<unsigned char>(x * 16 + y); };
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R',
+                                      0, 0, 0x23, 0x28, 0, 0, 0x23, 0x28, 8, 2, 0, 0, 0};
+    png.insert(png.end(), {0xE2, 0xB7, 0xE5, 0xED});  // the chunk's CRC
+    std::vector<unsigned char> gif = fromBase64(gifBase64(16, 16, grey));
+    gif.resize(13 + 12);  // the screen and its colours
+    const std::vector<unsigned char> jpeg = fromBase64(jpegBase64(16, 16, grey));
+    size_t scan = 0;
+    while (scan + 3 < jpeg.size() && !(jpeg[scan] == 0xFF && jpeg[scan + 1] == 0xDA)) ++scan;
+    const size_t scanHeader = scan + 2 + ((jpeg[scan + 2] << 8) | jpeg[scan + 3]);
+    std::vector<unsigned char> ico = fromBase64(icoBase64(16, 16, grey));
+    ico.resize(22);  // the directory
+    std::vector<unsigned char> bmp = fromBase64(bmpBase64(16, 16, grey));
+    bmp.resize(54);  // the file and info headers
+    return {{"PNG header of 9000 x 9000", base64(png)},
+            {"GIF header", base64(gif)},
+            {"JPEG header", base64(std::vector<unsigned char>(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(scan)))},
+            {"JPEG up to its scan's data", base64(std::vector<unsigned char>(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(scanHeader)))},
+            {"ICO directory", base64(ico)},
+            {"BMP headers", base64(bmp)}};
 }
 
 std::string base64(const std::vector<unsigned char>& bytes) {

@@ -82,10 +82,16 @@ std::vector<std::string> scanCodes(const std::vector<unsigned char>& png, const 
 // Pictures as base64 text: grey levels from a function of the pixel, optionally with alpha.
 using Shade = std::function<unsigned char(int x, int y)>;
 std::string pngBase64(int width, int height, const Shade& grey, const Shade& alpha = nullptr);
-std::string bmpBase64(int width, int height, const Shade& grey);
+std::string bmpBase64(int width, int height, const Shade& grey, bool topDown = false);
+// An icon of one image: a 24-bit bitmap with its AND mask (set bits transparent), or a PNG.
+std::string icoBase64(int width, int height, const Shade& grey, const Shade& transparent = nullptr, bool png = false);
 std::string jpegBase64(int width, int height, const Shade& grey);
 std::string gifBase64(int width, int height, const Shade& grey);  // black or white by grey < 128
 std::string base64(const std::vector<unsigned char>& bytes);
+// Pictures whose header promises a picture that their bytes do not hold (named for the tests'
+// messages): a 33-byte PNG of 9000 x 9000 pixels; GIF, JPEG, ICO and BMP files of 16 x 16 pixels
+// cut after their headers; a JPEG cut after its scan's header.
+std::vector<std::pair<std::string, std::string>> headerOnlyPictures();
 std::vector<unsigned char> fromBase64(const std::string& text);
 
 // A folder under the tests' folder, emptied.

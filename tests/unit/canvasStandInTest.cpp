@@ -180,10 +180,23 @@ TEST_F(CanvasStandIn, NumbersAreWrittenAsTheShortestTextOfTheirFloat) {
     EXPECT_EQ(static_cast<float>(parse(text)["elements"][0]["x"].asDouble()), 0.1f);
 }
 
-TEST_F(CanvasStandIn, TheWrongTypeTextMarkIsWrittenAsAReplacementCharacter) {
+TEST_F(CanvasStandIn, EachFaultyUtf8SequenceIsWrittenAsOneReplacementCharacter) {
     board();
-    draw("DrawLableText", R"({"value":3})");
-    EXPECT_EQ(label()["elements"][0]["value"].asString(), "\xEF\xBF\xBD");
+    draw("DrawLableText", R"({"value":3})");  // the bridge's wrong-type mark, the byte FE
+    const std::pair<const char*, const char*> texts[] = {
+        {"\xF0" "ABCDEF", "\xEF\xBF\xBD" "ABCDEF"},
+        {"\xE4XYZ-tail", "\xEF\xBF\xBDXYZ-tail"},
+        {"\xF0\x9F\x98X", "\xEF\xBF\xBDX"},  // a character cut short
+        {"a\xED\xA0\x80z", "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDz"},  // a surrogate: no character starts
+        {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
+    };
+    for (const auto& [text, written] : texts) {
+        bridge.libraryApi->DrawLableBarCode(0, 0, 1, 1, 20, text, 0, 0, 0, 0);
+    }
+    const Json::Value elements = label()["elements"];
+    ASSERT_EQ(elements.size(), 6u);
+    EXPECT_EQ(elements[0]["value"].asString(), "\xEF\xBF\xBD");
+    for (Json::ArrayIndex i = 0; i < 5; ++i) EXPECT_EQ(elements[i + 1]["value"].asString(), texts[i].second) << i;
 }
 
 TEST_F(CanvasStandIn, NullPointersLeaveTheirKeysOutAndNumbersJsonCannotHoldAreNull) {

@@ -149,9 +149,10 @@ TEST_F(DrawBridgeTest, APictureBecomesABoardOfItsSizeWithOneImage) {
                                                           "freeData", "generateDataFromPrintJson"}));
     EXPECT_EQ(args("InitDrawingBoard"), parse(R"([50.0, 30.0, 0, ["ZT001.ttf"], 1])"));
     EXPECT_EQ(args("DrawLableImage"), parse("[\"" + picture + "\", 0.0, 0.0, 50.0, 30.0, 0, 1, 127.0]"));
-    // The bridge's scale sizes the label; the printer's scale renders it.
+    // The bridge's scale sizes the label; the printer's scale renders it. The picture is the
+    // whole label: marked strict, it renders nothing when the picture cannot be drawn.
     EXPECT_EQ(args("generateDataFromPrintJson"),
-              parse(R"(["{\"label\":1}", 0, 12.0, 12.0, [0.0,0.0,0.0,0.0], true, 0, [255,0,0,0]])"));
+              parse(R"(["{\"strict\":true,\"label\":1}", 0, 12.0, 12.0, [0.0,0.0,0.0,0.0], true, 0, [255,0,0,0]])"));
     bridge.releaseImage(image);
     EXPECT_TRUE(fake.allGivenBack());
 }

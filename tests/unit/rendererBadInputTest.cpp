@@ -24,6 +24,13 @@ Json::Value with(Json::Value e, const char* key, const Json::Value& value) {
     return e;
 }
 
+// A label marked strict: every element must be drawn.
+std::string strictLabel(const std::vector<Json::Value>& elements) {
+    std::string text = label(60, 30, elements);
+    text.insert(1, "\"strict\":true,");
+    return text;
+}
+
 TEST(RendererBadInput, TextThatIsNoLabelOrHasNoPixelsRendersNothing) {
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     const std::string deepObject = "{\"width\":10,\"height\":10,\"elements\":" + deep + "}";
@@ -102,10 +109,10 @@ TEST(RendererBadInput, AnElementThatCannotBeDrawnDrawsNothingAndTheRestIsDrawn) 
     for (unsigned char& byte : noise) byte = static_cast<unsigned char>(random());
 
     struct Case {
-        const char* name;
+        std::string name;
         Json::Value element;
     };
-    const Case cases[] = {
+    std::vector<Case> cases = {
         {"unknown type", with(element("circle", 5, 5, 10, 10), "radius", 3)},
         {"no type", with(filledBox(5, 5, 10, 10), "type", Json::Value())},
         {"type not a text", with(filledBox(5, 5, 10, 10), "type", 4)},
@@ -146,8 +153,10 @@ TEST(RendererBadInput, AnElementThatCannotBeDrawnDrawsNothingAndTheRestIsDrawn) 
         {"larger than any page", filledBox(0, 0, 1e12, 1e12)},
         {"before the page", filledBox(-1e9, -1e9, 10, 10)},
     };
+    for (const auto& [name, data] : headerOnlyPictures()) cases.push_back({name, with(picture, "imageData", data)});
     const Json::Value good = filledBox(40, 20, 10, 5);
     const Image goodOnly = preview(label(60, 30, {good}));
+    EXPECT_EQ(preview(strictLabel({good})).pixels, goodOnly.pixels);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Image alone = preview(label(60, 30, {c.element}));
@@ -156,6 +165,8 @@ TEST(RendererBadInput, AnElementThatCannotBeDrawnDrawsNothingAndTheRestIsDrawn) 
         EXPECT_EQ(inkCount(alone), 0);
         EXPECT_EQ(preview(label(60, 30, {c.element, good})).pixels, goodOnly.pixels);
         EXPECT_EQ(preview(label(60, 30, {good, c.element})).pixels, goodOnly.pixels);
+        // In a strict label it fails the render.
+        EXPECT_FALSE(render(strictLabel({good, c.element})));
     }
 }
 

@@ -221,6 +221,20 @@ TEST(RendererText, TurnsAboutTheCentreOfItsBox) {
     EXPECT_GT(slanted->y1 - slanted->y0, flat->y1 - flat->y0 + 40);
 }
 
+TEST(RendererText, EachFaultyUtf8SequenceShowsOneReplacementCharacter) {
+    // The bytes go into the label text as they are: a JSON writer would make characters of them.
+    auto shown = [](const std::string& bytes) {
+        Json::Value e = text("@");
+        e["lineMode"] = 1;
+        std::string labelText = label(kLabelWidth, kLabelHeight, {e});
+        labelText.replace(labelText.find("\"@\""), 3, "\"" + bytes + "\"");
+        return preview(labelText).pixels;
+    };
+    EXPECT_EQ(shown("\xF0\x9F\x98X-tail"), shown("\xEF\xBF\xBDX-tail")) << "a character cut short";
+    EXPECT_EQ(shown("\xE4XYZ-tail"), shown("\xEF\xBF\xBDXYZ-tail"));
+    EXPECT_EQ(shown("a\\u0000b"), shown("a\xEF\xBF\xBD" "b")) << "a zero byte";
+}
+
 TEST(RendererText, SizeIsInPoints) {
     // 36 points are half an inch: the capital H stands about 0.73 of that, 12.7 x 0.73 mm.
     Json::Value e = text("H", 5, 5, 40, 20);
@@ -470,6 +484,8 @@ TEST(RendererPictures, FillTheirBoxInEveryFormat) {
         {"jpeg", jpegBase64(16, 16, leftHalfBlack)},
         {"bmp", bmpBase64(16, 16, leftHalfBlack)},
         {"gif", gifBase64(16, 16, leftHalfBlack)},
+        {"ico", icoBase64(16, 16, leftHalfBlack)},
+        {"ico holding a png", icoBase64(16, 16, leftHalfBlack, nullptr, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.format);
@@ -484,6 +500,33 @@ TEST(RendererPictures, FillTheirBoxInEveryFormat) {
         EXPECT_NEAR(ink->x1, box.x0 + 40, 1);
         EXPECT_EQ(ink->y1, box.y1);
         EXPECT_GE(inkCount(image), 39 * 80);
+    }
+}
+
+TEST(RendererPictures, BitmapsStoredEitherWayUpAndIconsDrawTheRightWayUp) {
+    const Shade topHalfBlack = [](int, int y) { return y < 8 ? 0 : 255; };
+    const Shade rightHalf = [](int x, int) { return x >= 8; };
+    struct Case {
+        const char* name;
+        std::string data;
+        Rect ink;  // pixels of the 80 x 80 box at (80, 40)
+    };
+    const Case cases[] = {
+        {"bitmap bottom-up", bmpBase64(16, 16, topHalfBlack), {80, 40, 160, 80}},
+        {"bitmap top-down", bmpBase64(16, 16, topHalfBlack, true), {80, 40, 160, 80}},
+        {"icon", icoBase64(16, 16, topHalfBlack), {80, 40, 160, 80}},
+        {"icon, right half transparent", icoBase64(16, 16, black, rightHalf), {80, 40, 120, 120}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Json::Value e = element("image", 10, 5, 10, 10);
+        e["imageData"] = c.data;
+        const std::optional<Rect> ink = inkBounds(draw(e));
+        ASSERT_TRUE(ink);
+        EXPECT_EQ(ink->x0, c.ink.x0);
+        EXPECT_EQ(ink->y0, c.ink.y0);
+        EXPECT_NEAR(ink->x1, c.ink.x1, 1);
+        EXPECT_NEAR(ink->y1, c.ink.y1, 1);
     }
 }
 

@@ -3,6 +3,7 @@
 // zbarimg, the records given back with vFree, and the trace of its calls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -283,6 +284,41 @@ TEST(RendererCodes, DecodeBackToTheirValues) {
         ASSERT_TRUE(rendered);
         EXPECT_EQ(scanCodes(rendered->data, c.name), std::vector<std::string>{c.read});
     }
+}
+
+TEST(RendererCodes, BarcodesScanInEveryBoxWidthWithWholeDotModulesCentredInTheBox) {
+    for (int millimetres = 20; millimetres <= 49; ++millimetres) {
+        SCOPED_TRACE(testing::Message() << millimetres << " mm");
+        Json::Value code = element("barcode", 5, 5, millimetres, 10);
+        code["codeType"] = 20;
+        code["value"] = "KV-0001-ABC";
+        const std::optional<Rendered> rendered = render(label(60, 20, {code}));
+        ASSERT_TRUE(rendered);
+        EXPECT_EQ(scanCodes(rendered->data, "code128_" + std::to_string(millimetres)),
+                  std::vector<std::string>{"KV-0001-ABC"});
+        // Along a row through the bars every bar and space is a whole number of modules.
+        const Image image = *decodePng(rendered->data);
+        const Rect bars = *inkBounds(image);
+        std::vector<int> runs{1};
+        for (int x = bars.x0 + 1; x < bars.x1; ++x) {
+            if (image.ink(x, 80) == image.ink(x - 1, 80)) {
+                ++runs.back();
+            } else {
+                runs.push_back(1);
+            }
+        }
+        const int module = *std::min_element(runs.begin(), runs.end());
+        for (int run : runs) EXPECT_EQ(run % module, 0) << run << " dots, module " << module;
+        EXPECT_NEAR(bars.x0 - 40, 40 + millimetres * 8 - bars.x1, 1) << "centred";
+    }
+    // A 2-D code drawn as a barcode: square modules of whole dots (21 of 3 dots), centred.
+    Json::Value qr = element("barcode", 5, 5, 40, 10);
+    qr["codeType"] = 58;
+    qr["value"] = "SQUARE";
+    const Rect square = *inkBounds(preview(label(60, 20, {qr})));
+    EXPECT_EQ(square.x1 - square.x0, 63);
+    EXPECT_EQ(square.y1 - square.y0, 63);
+    EXPECT_NEAR(square.x0 - 40, 360 - square.x1, 1);
 }
 
 TEST(RendererCodes, AQrCodeWithALogoStillDecodesAndShowsTheLogo) {

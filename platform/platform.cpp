@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,6 +121,10 @@ bool raiseDescriptorLimit() {
     if (limit.rlim_cur == limit.rlim_max) return true;
     limit.rlim_cur = limit.rlim_max;
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+void returnFreeMemory() {
+    malloc_trim(0);
 }
 
 uint64_t tickCount64() {

@@ -3,16 +3,19 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <glog/logging.h>
 
+#include <atomic>
 #include <exception>
 #include <mutex>
 #include <utility>
 
+#include "platform/platform.h"
 #include "webSocketServer/connectionRegistry.h"
 
 namespace net = boost::asio;
@@ -31,6 +34,19 @@ struct SendGate {
 SendGate& sendGate() {
     static SendGate gate;
     return gate;
+}
+
+// A connection has ended (network thread): a second later, what the connections that ended by then
+// held is given back to the system. The allocator would keep it, so that thousands of connections
+// which came and went would leave the service as large as they made it.
+void returnMemoryOfEndedConnections(net::io_context& ioc) {
+    static std::atomic<bool> scheduled{false};
+    if (scheduled.exchange(true)) return;
+    auto timer = std::make_shared<net::steady_timer>(ioc, std::chrono::seconds(1));
+    timer->async_wait([timer](boost::system::error_code ec) {
+        scheduled.store(false);
+        if (!ec) platform::returnFreeMemory();
+    });
 }
 
 }  // namespace
@@ -115,6 +131,7 @@ void Connection::onAccept(boost::system::error_code ec) {
     try {
         if (ec) {
             LOG(ERROR) << "[ERROR]:" << "websocket accept failed, err is " << ec.what();
+            returnMemoryOfEndedConnections(ioc);
             return;
         }
         ConnectionRegistry::getInstance().addConnection(shared_from_this());
@@ -189,6 +206,7 @@ void Connection::end() {
     ended = true;
     ConnectionRegistry::getInstance().removeConnection(uuid);
     if (hooks.connectionEnded) hooks.connectionEnded(uuid);
+    returnMemoryOfEndedConnections(ioc);
 }
 
 void Connection::send(std::string text) {

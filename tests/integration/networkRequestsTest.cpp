@@ -241,6 +241,9 @@ int openDescriptors(pid_t pid) {
 }
 
 TEST_F(NetworkRequests, AtTheDescriptorLimitTheListenerWaitsBetweenAcceptsAndServesOnceSomeAreFree) {
+    // UndefinedBehaviorSanitizer reads memory through a pipe of its own for its type checks; with
+    // no descriptor left it takes every object for a wrong one.
+    if (std::string(KV_SANITIZE).find("undefined") != std::string::npos) GTEST_SKIP() << "no descriptor for the sanitizer";
     // A few descriptors above what the service has open now, then more clients than that.
     const int open = openDescriptors(service().pid());
     ASSERT_GT(open, 0);

@@ -1,5 +1,4 @@
 // Firmware upgrade: the whole file handed to the SDK, whose progress arrives as events.
-#include <fstream>
 #include <limits>
 #include <vector>
 
@@ -7,6 +6,7 @@
 #include "kvPrinter/printerSdkBinding.h"
 #include "kvPrinter/recordFields.h"
 #include "kvPrinter/urlDecode.h"
+#include "platform/platform.h"
 
 std::string cKvPrinterService::upgradeFirmwareApi(std::string request) {
     const Json::Value root = parseRequest(request);
@@ -20,22 +20,16 @@ std::string cKvPrinterService::upgradeFirmwareApi(std::string request) {
 
     std::string path;
     urlDecode(fileName, path);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return makeResult(getCurrentApiName(), -1, "firmware file error!", 26);
-    file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
-    // The record holds the size in 32 bits: larger files (and unreadable ones) are refused.
-    if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
+    // Only a plain file, and one whose size fits the record's 32 bits: a FIFO or a device would
+    // hold the worker, and every client behind it, for as long as it likes.
+    std::vector<unsigned char> data;
+    if (!platform::readRegularFile(path, data, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))) {
         return makeResult(getCurrentApiName(), -1, "firmware file error!", 26);
     }
-    std::vector<unsigned char> data(static_cast<size_t>(size), 0);
-    file.seekg(0, std::ios::beg);
-    file.read(reinterpret_cast<char*>(data.data()), size);
-    file.close();
 
     FirmwareUpgradeInfo firmware{};
     firmware.fileData = data.data();
-    firmware.fileSize = static_cast<int32_t>(size);
+    firmware.fileSize = static_cast<int32_t>(data.size());
     fillField(firmware.crc, crc);
     fillField(firmware.swVersion, swVersion);
     // The SDK copies the data during the call, so the buffer is released afterwards.

@@ -49,7 +49,7 @@ public:
     std::string connectWifiPrinterApi(std::string request);
     std::string connectBluetoothPrinterApi(std::string request);
     std::string closePrinterApi();
-    // The job end and printer close of a client that went away (network thread): the same SDK
+    // The job end and printer close of a client that went away (disconnect thread): the same SDK
     // calls and answers as endJobApi and closePrinterApi, but currentApiName is left alone, since
     // it names the request that the worker may be answering at this very moment.
     std::string endJobForDisconnect();
@@ -123,8 +123,8 @@ public:
     // ---- firmware ----
     std::string upgradeFirmwareApi(std::string request);
 
-    // The fields that the network thread also touches (a dropped client ends the job and closes
-    // the printer from there) are read and written through these, under stateMutex.
+    // The fields that the disconnect thread also touches (a dropped client ends the job and
+    // closes the printer from there) are read and written through these, under stateMutex.
     std::string getCurrentApiName() const;
     void setCurrentApiName(std::string name);
     std::string getPrinterName() const;

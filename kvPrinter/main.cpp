@@ -31,12 +31,14 @@ struct NetworkShutdown {
 }  // namespace
 
 int main() {
+    // Every client holds a descriptor; the soft limit is often far below what the system allows.
+    platform::raiseDescriptorLimit();
     try {
         // Inside the guarded block: a worker that cannot be started also ends here, with 1.
         startService();
         boost::asio::io_context ioc;
         NetworkShutdown shutdown;
-        WebSocketServer server(ioc, kServicePort);
+        WebSocketServer server(ioc, kServicePort, printServerHooks());
         server.start();
         ioc.run();
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <memory>
@@ -17,30 +18,88 @@ namespace {
 
 std::atomic<bool> workerStopRequested{false};
 
-constexpr unsigned kWorkerPassMs = 10;
+constexpr unsigned kWorkerPauseMs = 10;
+
+// The thread that ends the job and closes the printer for clients that went away, so that the
+// network thread never waits for the SDK. One pair of calls per client, in order.
+struct DisconnectWorker {
+    std::mutex mutex;
+    std::condition_variable wake;
+    size_t pending = 0;
+    bool running = false;
+    bool stopping = false;
+    std::thread thread;
+};
+
+DisconnectWorker& disconnectWorker() {
+    static DisconnectWorker worker;
+    return worker;
+}
+
+// Under the queue's lock: the next task. A stop moves every waiting task into `discarded`, which
+// the caller releases after unlocking.
+std::optional<PrintTask> takeNextLocked(std::vector<QueuedPrintTask>& discarded) {
+    std::vector<QueuedPrintTask>& tasks = printTaskQueue.tasks;
+    if (tasks.empty()) return std::nullopt;
+    std::pop_heap(tasks.begin(), tasks.end(), PrintTaskOrder{});
+    QueuedPrintTask next = std::move(tasks.back());
+    tasks.pop_back();
+    // A stop overtakes and discards every request waiting now, from every client, unanswered.
+    if (next.task.priority == 3) discarded.swap(tasks);
+    return std::move(next.task);
+}
+
+// The worker: the next task, once there is one; nothing once the worker is told to stop.
+std::optional<PrintTask> waitForPrintTask() {
+    std::vector<QueuedPrintTask> discarded;
+    std::unique_lock<std::mutex> lock(printTaskQueue.mutex);
+    printTaskQueue.wake.wait(lock, [] { return workerStopRequested.load() || !printTaskQueue.tasks.empty(); });
+    if (workerStopRequested.load()) return std::nullopt;
+    std::optional<PrintTask> task = takeNextLocked(discarded);
+    lock.unlock();
+    return task;
+}
+
+void disconnectLoop() {
+    DisconnectWorker& worker = disconnectWorker();
+    std::unique_lock<std::mutex> lock(worker.mutex);
+    for (;;) {
+        worker.wake.wait(lock, [&] { return worker.pending > 0 || worker.stopping; });
+        // Clients that went away before the stop are still handled.
+        if (worker.pending == 0) return;
+        --worker.pending;
+        lock.unlock();
+        try {
+            onClientDisconnect();
+        } catch (const std::exception& e) {
+            LOG(ERROR) << "[ERROR]:" << "exception is " << e.what();
+        }
+        lock.lock();
+    }
+}
 
 }  // namespace
 
-void pushPrintTask(std::string clientId, std::string message) {
-    PrintTask task;
+void pushPrintTask(std::string clientId, std::string message, QueueShare share) {
+    QueuedPrintTask queued;
     // A plain byte search: the word counts wherever it stands, even inside a value.
-    task.priority = message.find("stopPrint") != std::string::npos ? 3 : 1;
-    task.clientId = std::move(clientId);
-    task.message = std::move(message);
-    std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
-    printTaskQueue.tasks.push(std::move(task));
+    queued.task.priority = message.find("stopPrint") != std::string::npos ? 3 : 1;
+    queued.task.clientId = std::move(clientId);
+    queued.task.message = std::move(message);
+    queued.share = std::move(share);
+    {
+        std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+        queued.sequence = printTaskQueue.nextSequence++;
+        printTaskQueue.tasks.push_back(std::move(queued));
+        std::push_heap(printTaskQueue.tasks.begin(), printTaskQueue.tasks.end(), PrintTaskOrder{});
+    }
+    printTaskQueue.wake.notify_one();
 }
 
 std::optional<PrintTask> takePrintTask() {
+    std::vector<QueuedPrintTask> discarded;
     std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
-    if (printTaskQueue.tasks.empty()) return std::nullopt;
-    PrintTask task = printTaskQueue.tasks.top();
-    printTaskQueue.tasks.pop();
-    if (task.priority == 3) {
-        // A stop overtakes and discards every request waiting now, from every client, unanswered.
-        printTaskQueue.tasks = {};
-    }
-    return task;
+    return takeNextLocked(discarded);
 }
 
 std::string getCurrentClientId() {
@@ -54,19 +113,18 @@ void setCurrentClientId(std::string clientId) {
 }
 
 void printWorkLoop() {
-    while (!workerStopRequested.load()) {
-        if (std::optional<PrintTask> task = takePrintTask()) {
-            setCurrentClientId(task->clientId);
-            // Nothing a request does may end the worker.
-            try {
-                if (printerService != nullptr) printerService->callPrintApi(std::move(task->message));
-            } catch (const std::exception& e) {
-                LOG(ERROR) << "[ERROR]:" << "print task exception is " << e.what();
-            } catch (...) {
-                LOG(ERROR) << "[ERROR]:" << "print task exception is unknown";
-            }
+    while (std::optional<PrintTask> task = waitForPrintTask()) {
+        setCurrentClientId(task->clientId);
+        // Nothing a request does may end the worker.
+        try {
+            if (printerService != nullptr) printerService->callPrintApi(std::move(task->message));
+        } catch (const std::exception& e) {
+            LOG(ERROR) << "[ERROR]:" << "print task exception is " << e.what();
+        } catch (...) {
+            LOG(ERROR) << "[ERROR]:" << "print task exception is unknown";
         }
-        platform::sleepMilliseconds(kWorkerPassMs);
+        // Two served requests start at least 10 ms apart; an idle worker sleeps until woken.
+        platform::sleepMilliseconds(kWorkerPauseMs);
     }
 }
 
@@ -82,13 +140,37 @@ void onClientDisconnect() {
     printerService->closePrinterForDisconnect();
 }
 
+void queueClientDisconnect() {
+    DisconnectWorker& worker = disconnectWorker();
+    {
+        std::lock_guard<std::mutex> lock(worker.mutex);
+        if (!worker.running) return;
+        ++worker.pending;
+    }
+    worker.wake.notify_one();
+}
+
+ConnectionHooks printServerHooks() {
+    ConnectionHooks hooks;
+    hooks.messageArrived = [](const std::string& clientId, std::string message, QueueShare share) {
+        pushPrintTask(clientId, std::move(message), std::move(share));
+    };
+    hooks.connectionEnded = [](const std::string& /*clientId*/) { queueClientDisconnect(); };
+    return hooks;
+}
+
 void startPrintWorker() {
     workerStopRequested.store(false);
     printWorkThread = std::thread(printWorkLoop);
 }
 
 void requestPrintWorkerStop() {
-    workerStopRequested.store(true);
+    {
+        // Under the queue's lock, so that a worker about to wait cannot miss it.
+        std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+        workerStopRequested.store(true);
+    }
+    printTaskQueue.wake.notify_all();
 }
 
 void stopPrintWorker() {
@@ -96,17 +178,44 @@ void stopPrintWorker() {
     if (printWorkThread.joinable()) printWorkThread.join();
 }
 
+void startDisconnectWorker() {
+    DisconnectWorker& worker = disconnectWorker();
+    std::lock_guard<std::mutex> lock(worker.mutex);
+    if (worker.running) return;
+    worker.running = true;
+    worker.stopping = false;
+    worker.pending = 0;
+    worker.thread = std::thread(disconnectLoop);
+}
+
+void stopDisconnectWorker() {
+    DisconnectWorker& worker = disconnectWorker();
+    {
+        std::lock_guard<std::mutex> lock(worker.mutex);
+        if (!worker.running) return;
+        worker.running = false;
+        worker.stopping = true;
+    }
+    worker.wake.notify_all();
+    worker.thread.join();
+}
+
 void startService() {
     printerService = new cKvPrinterService();
     startPrintWorker();
+    startDisconnectWorker();
 }
 
 void stopService() {
     stopPrintWorker();
+    std::vector<QueuedPrintTask> dropped;
     {
         std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
-        printTaskQueue.tasks = {};
+        dropped.swap(printTaskQueue.tasks);
     }
+    dropped.clear();
+    // The disconnect thread calls into the service: it ends before the service does.
+    stopDisconnectWorker();
     delete printerService;
     printerService = nullptr;
 }

@@ -2,13 +2,15 @@
 // current client, and the reaction to a client that drops.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <queue>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "webSocketServer/connectionSetup.h"
 
 class cKvPrinterService;
 
@@ -18,15 +20,28 @@ struct PrintTask {
     std::string message;
 };
 
-// Orders tasks by priority alone; a higher number is served first. Tasks of equal priority come
-// out in the order of the binary heap, not in their order of arrival (A, B, C, D run A, C, B, D).
-struct PrintTaskPriorityLess {
-    bool operator()(const PrintTask& a, const PrintTask& b) const { return a.priority < b.priority; }
+// One waiting request: its place in the order of arrival, and its connection's share of the queue,
+// given back when the request leaves the queue.
+struct QueuedPrintTask {
+    PrintTask task;
+    uint64_t sequence = 0;
+    QueueShare share;
+};
+
+// A higher priority is served first; among equal priorities, the one that arrived first.
+struct PrintTaskOrder {
+    bool operator()(const QueuedPrintTask& a, const QueuedPrintTask& b) const {
+        if (a.task.priority != b.task.priority) return a.task.priority < b.task.priority;
+        return a.sequence > b.sequence;
+    }
 };
 
 struct PrintTaskQueue {
-    std::priority_queue<PrintTask, std::vector<PrintTask>, PrintTaskPriorityLess> tasks;
+    std::vector<QueuedPrintTask> tasks;  // a binary heap in PrintTaskOrder
+    uint64_t nextSequence = 0;
     std::mutex mutex;
+    // Wakes the worker when a task arrives or it is told to stop.
+    std::condition_variable wake;
 };
 
 // ---- the globals of the service host (defined in globals.cpp, in their start-up order) ----
@@ -36,23 +51,33 @@ extern PrintTaskQueue printTaskQueue;
 extern cKvPrinterService* printerService;
 extern std::thread printWorkThread;
 
-// Network thread: queues a received request (priority 3 when it contains "stopPrint").
-void pushPrintTask(std::string clientId, std::string message);
-// Takes the highest-priority task; a task of priority 3 also discards every task still waiting.
+// Network thread: queues a received request (priority 3 when it contains "stopPrint"), with its
+// connection's share of the queue.
+void pushPrintTask(std::string clientId, std::string message, QueueShare share = {});
+// Takes the next task, or nothing when none waits; a task of priority 3 also discards every task
+// still waiting.
 std::optional<PrintTask> takePrintTask();
-// The worker's body: one task per pass, a 10 ms pause after every pass, until stopPrintWorker.
+// The worker's body: waits for a task, runs it, pauses 10 ms after it, until stopPrintWorker.
 void printWorkLoop();
 // Sends an answer or an event to the client of the current request; dropped when it has gone.
 void sendToCurrentClient(std::string text);
-// Network thread, for any client whose read fails: ends the job and closes the printer.
+// For any client whose read fails: ends the job and closes the printer. Called on the disconnect
+// thread, which alone waits for the SDK.
 void onClientDisconnect();
+// Network thread: hands a client's going away to the disconnect thread and returns at once.
+// Ignored while that thread does not run.
+void queueClientDisconnect();
+
+// The hooks through which the listener hands the host its clients' messages and departures.
+ConnectionHooks printServerHooks();
 
 std::string getCurrentClientId();
 void setCurrentClientId(std::string clientId);
 
-// Start-up: creates the printer service, then starts the worker.
+// Start-up: creates the printer service, then starts the worker and the disconnect thread.
 void startService();
-// Shutdown: stops the worker, drops the waiting requests unanswered, deletes the printer service.
+// Shutdown: stops the worker, drops the waiting requests unanswered, runs the disconnects still
+// waiting and stops their thread, deletes the printer service.
 void stopService();
 // The worker alone (startService and stopService use these; tests use them with their own service).
 void startPrintWorker();
@@ -60,3 +85,6 @@ void startPrintWorker();
 void requestPrintWorkerStop();
 // Requests the stop and waits for the worker to end.
 void stopPrintWorker();
+// The disconnect thread alone.
+void startDisconnectWorker();
+void stopDisconnectWorker();

@@ -1,6 +1,6 @@
 // The binding to the printer SDK: one process-wide table of the library's exports, filled all or
 // nothing by loadPrinterSdk. Every call goes through callSdk, which serialises the calls (the
-// disconnect path calls the SDK from the network thread while the worker may be inside another).
+// disconnect thread calls the SDK while the worker may be inside another).
 #pragma once
 
 #include <mutex>

@@ -1,7 +1,10 @@
 #include "platform/platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <malloc.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +90,41 @@ std::string commonAppDataFolder() {
     const char* programData = std::getenv("PROGRAMDATA");
     if (programData != nullptr && programData[0] != '\0') return programData;
     return "/var/lib";
+}
+
+bool readRegularFile(const std::string& path, std::vector<unsigned char>& data, uint64_t maxBytes) {
+    if (path.empty()) return false;
+    // Opened without waiting (a FIFO without a writer would block the open) and looked at before a
+    // byte is read, so nothing but a plain file is ever read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat status {};
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
+                         static_cast<uint64_t>(status.st_size) <= maxBytes;
+    if (regular) {
+        data.assign(static_cast<size_t>(status.st_size), 0);
+        size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+    }
+    ::close(fd);
+    return regular;
+}
+
+bool raiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    if (limit.rlim_cur == limit.rlim_max) return true;
+    limit.rlim_cur = limit.rlim_max;
+    return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+void returnFreeMemory() {
+    malloc_trim(0);
 }
 
 uint64_t tickCount64() {

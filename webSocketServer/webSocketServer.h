@@ -1,19 +1,26 @@
-// The listener of the service: owns the listening socket and keeps exactly one accept pending,
-// each into a fresh Connection, which does the rest.
+// The listener of the service: owns the listening socket and keeps one accept pending, each into
+// a fresh Connection, which does the rest. After a failed accept (no descriptor left, say) it
+// waits a little before the next one.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <chrono>
 #include <memory>
+
+#include "webSocketServer/connectionSetup.h"
 
 class Connection;
 
 class WebSocketServer {
 public:
-    // Opens, configures, binds and listens on 0.0.0.0:port; throws the failed step's error.
-    WebSocketServer(boost::asio::io_context& ioc, int port);
+    // Opens, configures, binds and listens on 0.0.0.0:port; throws the failed step's error. Every
+    // connection gets the hooks and the settings.
+    WebSocketServer(boost::asio::io_context& ioc, int port, ConnectionHooks hooks = {},
+                    ConnectionSettings settings = {});
     WebSocketServer(const WebSocketServer&) = delete;
     WebSocketServer& operator=(const WebSocketServer&) = delete;
 
@@ -26,4 +33,10 @@ private:
 
     boost::asio::ip::tcp::acceptor acceptor;
     boost::asio::io_context& ioc;
+    ConnectionHooks hooks;
+    ConnectionSettings settings;
+    // The wait after a failed accept: 100 ms, doubled after each further failure up to 1 s; none
+    // once an accept succeeds.
+    boost::asio::steady_timer acceptPause;
+    std::chrono::milliseconds acceptDelay{0};
 };

@@ -1,5 +1,5 @@
-// The request queue seen from clients: requests queued behind a slow one run in the order of the
-// queue's heap, and a stop request overtakes and discards every waiting request.
+// The request queue seen from clients: requests queued behind a slow one run in their order of
+// arrival, and a stop request overtakes and discards every waiting request.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,13 +40,13 @@ protected:
     }
 };
 
-TEST_F(RequestQueue, FourRequestsQueuedBehindASlowOneRunFirstThirdSecondFourth) {
+TEST_F(RequestQueue, FourRequestsQueuedBehindASlowOneRunInTheirOrderOfArrival) {
     WsTestClient client;
     ASSERT_TRUE(client.connect());
     occupyWorker(client);
     for (const char* name : {"first", "second", "third", "fourth"}) ASSERT_TRUE(client.sendText(requestFor(name)));
     EXPECT_EQ(receiveNames(client, 5),
-              (std::vector<std::string>{"pausePrint", "first", "third", "second", "fourth"}));
+              (std::vector<std::string>{"pausePrint", "first", "second", "third", "fourth"}));
 }
 
 TEST_F(RequestQueue, AStopDiscardsEveryWaitingRequestOfEveryClientAndIsAnswered) {

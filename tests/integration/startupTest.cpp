@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -108,6 +109,22 @@ TEST_F(Startup, LogsTheListenerThenTheFirstWaitingConnectionBeforeAnyClient) {
     ASSERT_NE(listening + 1, messages.end());
     EXPECT_TRUE(std::regex_match(*(listening + 1), std::regex(R"(\[INFO\]:current custom id: [0-9a-f-]{36})")))
         << *(listening + 1);
+}
+
+TEST_F(Startup, TheSoftDescriptorLimitIsRaisedToTheHardOne) {
+    // Started with a soft limit far below the hard one, as is common, it ran out of descriptors
+    // long before the system would have let it.
+    rlimit own{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+    if (own.rlim_max <= 256) GTEST_SKIP() << "the hard limit is too low to lower the soft one";
+    rlimit low = own;
+    low.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    startService();
+    setrlimit(RLIMIT_NOFILE, &own);
+    rlimit started{};
+    ASSERT_EQ(prlimit(service().pid(), RLIMIT_NOFILE, nullptr, &started), 0);
+    EXPECT_EQ(started.rlim_cur, own.rlim_max);
 }
 
 TEST_F(Startup, APortAlreadyTakenIsLoggedTwiceAndTheProgramEndsWith1) {

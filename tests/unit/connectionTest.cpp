@@ -1,8 +1,10 @@
 // One client connection, in process on a port of its own: every message handed to the request
 // queue under the client's id, texts written one at a time in order of hand-over (with the count
-// of those waiting logged), also from several threads, the end of a connection, and answers routed
-// to the client of the current request. (Frame types, long answers and failed handshakes are
-// proved against the real service in tests/integration.)
+// of those waiting logged), also from several threads, the end of a connection, answers routed
+// to the client of the current request, and the limits that keep one peer from hurting the others
+// (what it may have waiting, what it may leave unread, how long it may hold a socket silently, the
+// read buffer it keeps, and a disconnect that never holds up the network thread). (Frame types,
+// long answers and failed handshakes are proved against the real service in tests/integration.)
 #include <gtest/gtest.h>
 
 #include <boost/asio/io_context.hpp>
@@ -17,7 +19,10 @@
 #include <string>
 #include <thread>
 
+#include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printServer.h"
+#include "kvPrinter/printerSdkBinding.h"
+#include "tests/support/fakePrinterSdk.h"
 #include "tests/support/logCapture.h"
 #include "tests/support/wsTestClient.h"
 #include "webSocketServer/connection.h"
@@ -42,7 +47,7 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds d
 
 void clearQueue() {
     std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
-    printTaskQueue.tasks = {};
+    printTaskQueue.tasks.clear();
 }
 
 // The next task the connection queued, waiting for it to arrive.
@@ -72,11 +77,11 @@ protected:
     }
 
     // Accepts the next TCP client into a new connection and starts it, on the network thread.
-    std::future<std::shared_ptr<Connection>> acceptNext() {
+    std::future<std::shared_ptr<Connection>> acceptNext(ConnectionSettings settings = {}) {
         auto promise = std::make_shared<std::promise<std::shared_ptr<Connection>>>();
         auto future = promise->get_future();
-        net::post(ioc, [this, promise] {
-            auto connection = std::make_shared<Connection>(ioc);
+        net::post(ioc, [this, promise, settings] {
+            auto connection = std::make_shared<Connection>(ioc, printServerHooks(), settings);
             acceptor.async_accept(connection->getSocket(), [connection, promise](boost::system::error_code ec) {
                 if (!ec) connection->start();
                 promise->set_value(connection);
@@ -86,8 +91,8 @@ protected:
     }
 
     // A connected client and its connection, registered.
-    std::shared_ptr<Connection> connectClient(WsTestClient& client) {
-        auto accepted = acceptNext();
+    std::shared_ptr<Connection> connectClient(WsTestClient& client, ConnectionSettings settings = {}) {
+        auto accepted = acceptNext(settings);
         if (!client.connect(port)) return nullptr;
         std::shared_ptr<Connection> connection = accepted.get();
         const std::string id = connection->getUuid();
@@ -236,6 +241,174 @@ TEST_F(ConnectionTest, SendToCurrentClientReachesOnlyThatClientFromAnyThread) {
     sendToCurrentClient("nobody");
     EXPECT_TRUE(a.expectNothing(200ms));
     setCurrentClientId("");
+}
+
+// ---- limits ------------------------------------------------------------------------------------
+
+size_t waitingTasks() {
+    std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+    return printTaskQueue.tasks.size();
+}
+
+std::vector<std::string> drainMessages() {
+    std::vector<std::string> out;
+    while (std::optional<PrintTask> task = takePrintTask()) out.push_back(task->message);
+    return out;
+}
+
+TEST_F(ConnectionTest, AClientWithItsFillWaitingIsNotReadUntilTheWorkerTakesSome) {
+    ConnectionSettings settings;
+    settings.maxQueuedRequests = 3;
+    WsTestClient flooder, other;
+    ASSERT_TRUE(connectClient(flooder, settings));
+    ASSERT_TRUE(connectClient(other, settings));
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(flooder.sendText("a" + std::to_string(i)));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 3; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(waitingTasks(), 3u) << "the rest waits in TCP";
+
+    // Others are read all the same.
+    ASSERT_TRUE(other.sendText("b0"));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
+    // Taking one of the flooder's makes room for one more.
+    EXPECT_EQ(takePrintTask()->message, "a0");
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
+    // A stop discards the flooder's waiting requests: their room is given back as well.
+    ASSERT_TRUE(other.sendText("stopPrint"));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 5; }));
+    EXPECT_EQ(takePrintTask()->message, "stopPrint");
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 3; }));
+    std::vector<std::string> rest = drainMessages();
+    ASSERT_TRUE(waitFor([&] {
+        for (std::string m : drainMessages()) rest.push_back(m);
+        return rest.size() == 4;
+    }));
+    EXPECT_EQ(rest, (std::vector<std::string>{"a4", "a5", "a6", "a7"})) << "nothing lost, nothing reordered";
+}
+
+TEST_F(ConnectionTest, AClientThatGoesAwayWhileNotReadIsEndedOnceItsRequestsAreTaken) {
+    ConnectionSettings settings;
+    settings.maxQueuedBytes = 1000;
+    WsTestClient client;
+    auto connection = connectClient(client, settings);
+    ASSERT_TRUE(connection);
+    const std::string id = connection->getUuid();
+    connection.reset();
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(client.sendText(std::string(600, 'x')));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 2; }));
+    client.drop();
+    drainMessages();
+    ASSERT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); }));
+    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(id), nullptr);
+}
+
+// With a printer service on the fake SDK and the disconnect thread running.
+class ConnectionWithServiceTest : public ConnectionTest {
+protected:
+    void SetUp() override {
+        ConnectionTest::SetUp();
+        printerService = new cKvPrinterService(&FakePrinterSdk::load);
+        FakePrinterSdk::instance().clearCalls();
+        startDisconnectWorker();
+    }
+    void TearDown() override {
+        ConnectionTest::TearDown();
+        stopDisconnectWorker();
+        delete printerService;
+        printerService = nullptr;
+    }
+    static bool printerClosed() {
+        return FakePrinterSdk::instance().callNames() == std::vector<std::string>{"endJob", "closePrinter"};
+    }
+};
+
+TEST_F(ConnectionWithServiceTest, AClientThatLeavesTooMuchUnreadIsClosedLikeAFailedOne) {
+    ConnectionSettings settings;
+    settings.maxUnsentBytes = 1 << 20;
+    WsTestClient client;  // never reads
+    auto connection = connectClient(client, settings);
+    ASSERT_TRUE(connection);
+    const std::string id = connection->getUuid();
+    for (int i = 0; i < 128; ++i) connection->send(std::string(256 << 10, 'p'));
+    connection.reset();
+    ASSERT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); }));
+    EXPECT_EQ(log.count("leaves more than 1048576 bytes unread, connection closed"), 1);
+    EXPECT_EQ(log.count("[ERROR]:"), 1) << "one line, not one per failed operation";
+    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(id), nullptr);
+    ASSERT_TRUE(waitFor(printerClosed));
+}
+
+TEST_F(ConnectionWithServiceTest, ADisconnectWaitsForTheSdkOffTheNetworkThread) {
+    WsTestClient leaving, staying;
+    ASSERT_TRUE(connectClient(leaving));
+    ASSERT_TRUE(connectClient(staying));
+    {
+        // The worker is inside a long SDK call.
+        std::lock_guard<std::mutex> busy(printerSdkCallMutex());
+        ASSERT_TRUE(leaving.close());
+        ASSERT_TRUE(staying.sendText("still served"));
+        std::optional<PrintTask> task = nextTask();
+        ASSERT_TRUE(task) << "the network thread waited for the SDK";
+        EXPECT_EQ(task->message, "still served");
+        EXPECT_TRUE(FakePrinterSdk::instance().callNames().empty());
+    }
+    // As soon as the SDK is free, the job is ended and the printer closed.
+    EXPECT_TRUE(waitFor(printerClosed));
+}
+
+// The upgrade request of a WebSocket client, written by hand.
+const char* const kUpgrade =
+    "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
+TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsStay) {
+    ConnectionSettings settings;
+    settings.handshakeTimeout = 300ms;
+    settings.idleTimeout = 1s;
+    const struct {
+        const char* what;
+        std::function<void(kvtest::RawTcpClient&)> act;
+    } peers[] = {
+        {"sends half of the upgrade", [](kvtest::RawTcpClient& raw) { ASSERT_TRUE(raw.write("GET / HTTP/1.1\r\n")); }},
+        {"answers no ping",
+         [](kvtest::RawTcpClient& raw) {
+             ASSERT_TRUE(raw.write(kUpgrade));
+             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+         }},
+        {"answers no close frame",
+         [](kvtest::RawTcpClient& raw) {
+             ASSERT_TRUE(raw.write(kUpgrade));
+             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             // A text frame that is not UTF-8: the service closes the WebSocket and waits for ours.
+             ASSERT_TRUE(raw.write(std::string("\x81\x82\0\0\0\0\xff\xfe", 8)));
+         }},
+    };
+    std::vector<std::unique_ptr<kvtest::RawTcpClient>> held;
+    for (const auto& peer : peers) {
+        auto accepted = acceptNext(settings);
+        held.push_back(std::make_unique<kvtest::RawTcpClient>());
+        ASSERT_TRUE(held.back()->connect(port));
+        const std::string id = accepted.get()->getUuid();
+        peer.act(*held.back());
+        EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); })) << peer.what;
+    }
+    EXPECT_TRUE(log.contains("[ERROR]:websocket accept failed, err is The socket was closed due to a timeout"));
+
+    WsTestClient answersPings;
+    ASSERT_TRUE(connectClient(answersPings, settings));
+    EXPECT_TRUE(answersPings.expectNothing(2500ms));
+    EXPECT_TRUE(answersPings.isOpen());
+}
+
+TEST_F(ConnectionTest, TheReadBufferOfALargeMessageIsGivenBack) {
+    WsTestClient client;
+    auto connection = connectClient(client);
+    ASSERT_TRUE(connection);
+    ASSERT_TRUE(client.sendText(std::string(1 << 20, 'x')));
+    ASSERT_TRUE(nextTask());
+    std::promise<size_t> capacity;
+    net::post(connection->getSocket().get_executor(), [&] { capacity.set_value(connection->readBufferCapacity()); });
+    EXPECT_LE(capacity.get_future().get(), ConnectionSettings{}.keptReadBufferBytes);
 }
 
 }  // namespace

@@ -73,6 +73,12 @@ TEST_F(FirmwareTest, AFileThatCannotBeReadIsRefused) {
     EXPECT_EQ(upgrade("upgradeFirmware", R"({})"), refused);
     EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":""})"), refused);
     EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":")" + folder + R"("})"), refused);
+    // Only plain files: a FIFO without a writer held the worker (and every client) for good.
+    const std::string fifo = folder + "/fifo.bin";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":")" + fifo + R"("})"), refused);
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":"/dev/null"})"), refused);
     EXPECT_EQ(fake.callCount("upgradeFirmware"), 0);
 }
 

@@ -1,0 +1,56 @@
+// What a connection is given by whoever runs the listener: the host's two hooks, and the limits
+// that keep one peer from holding what the others need. The network layer knows nothing above it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+class Connection;
+
+// A connection's share of the request queue, carried by one of its requests while that request
+// waits there. Giving it back (destroying it: when the request is taken, and as well when a stop
+// discards it) lets a connection that stopped reading read again. Safe from any thread.
+class QueueShare {
+public:
+    QueueShare() = default;
+    QueueShare(QueueShare&& other) noexcept;
+    QueueShare& operator=(QueueShare&& other) noexcept;
+    QueueShare(const QueueShare&) = delete;
+    QueueShare& operator=(const QueueShare&) = delete;
+    ~QueueShare();
+
+private:
+    friend class Connection;
+    QueueShare(std::weak_ptr<Connection> owner, std::size_t bytes);
+    void giveBack();
+
+    std::weak_ptr<Connection> owner;
+    std::size_t bytes = 0;
+};
+
+struct ConnectionHooks {
+    // A whole message arrived (network thread); its share goes into the queue with it.
+    std::function<void(const std::string& clientId, std::string message, QueueShare share)> messageArrived;
+    // A registered client went away (network thread): its read failed, or it was closed for
+    // leaving too much unread.
+    std::function<void(const std::string& clientId)> connectionEnded;
+};
+
+struct ConnectionSettings {
+    // The opening handshake, and the closing one, must end within this time.
+    std::chrono::milliseconds handshakeTimeout{std::chrono::seconds(30)};
+    // A silent peer is pinged after half of this time and dropped when it has not answered by the
+    // end of it; a peer that answers pings stays as long as it likes.
+    std::chrono::milliseconds idleTimeout{std::chrono::minutes(5)};
+    // Once this much of a client's text, or this many of its requests, wait in the request
+    // queue, its connection is not read until the worker has taken some of them.
+    std::size_t maxQueuedBytes = 64u << 20;
+    std::size_t maxQueuedRequests = 64;
+    // A client that leaves more than this unread is closed.
+    std::size_t maxUnsentBytes = 64u << 20;
+    // A read buffer grown beyond this by a large message is given back after it.
+    std::size_t keptReadBufferBytes = 64u << 10;
+};

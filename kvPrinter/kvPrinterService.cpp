@@ -59,7 +59,7 @@ cKvPrinterService::~cKvPrinterService() {
 }
 
 std::optional<std::string> cKvPrinterService::answerRequest(std::string request) {
-    LOG(INFO) << "[INFO]:" << "cKvPrinterService::callPrintApi" << ": " << request;
+    LOG(INFO) << "[INFO]:" << "cKvPrinterService::callPrintApi" << ": " << keptInLog(request);
 
     if (thirdApi) {
         std::string answer;
@@ -215,7 +215,8 @@ std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Jso
     envelope["apiName"] = apiName;
     envelope["resultAck"] = resultAck;
     std::string text = Json::FastWriter().write(envelope);
-    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
+    // A preview's answer is its picture: only what the log keeps of it is streamed.
+    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << keptInLog(text) << "\n";
     return text;
 }
 

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "kvPrinter/printServer.h"
+#include "unit/log/log.h"
 #include "webSocketServer/connectionRegistry.h"
 
 namespace net = boost::asio;
@@ -96,7 +97,7 @@ void Connection::onRead(boost::system::error_code ec, std::size_t /*bytes*/) {
         ws->binary(ws->got_binary());
         std::string message = beast::buffers_to_string(readBuffer.data());
         readBuffer.consume(readBuffer.size());
-        LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << message;
+        LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
         pushPrintTask(uuid, std::move(message));
         doRead();
     } catch (const std::exception& e) {

@@ -14,13 +14,14 @@
 
 namespace {
 
-using Handler = std::string (*)(cKvPrinterService&, const std::string&);
+using Handler = std::string (*)(cKvPrinterService&, const Json::Value&);
 
 // The reader refuses nesting deeper than its stack limit with an exception instead of a false
-// result; such a text cannot be read either, so it gets no answer like any other.
+// result; such a text cannot be read either, so it gets no answer like any other. The text is
+// read where it lies: given a std::string, the reader would keep a copy of it until its next text.
 bool parseStrict(Json::Reader& reader, const std::string& request, Json::Value& root) {
     try {
-        return reader.parse(request, root);
+        return reader.parse(request.data(), request.data() + request.size(), root);
     } catch (const Json::Exception&) {
         return false;
     }
@@ -61,19 +62,25 @@ cKvPrinterService::~cKvPrinterService() {
 std::optional<std::string> cKvPrinterService::answerRequest(std::string request) {
     LOG(INFO) << "[INFO]:" << "cKvPrinterService::callPrintApi" << ": " << keptInLog(request);
 
+    // Parsed once: the drawing bridge and every handler read this value. The bridge's strict
+    // reader and its handlers' lenient one read the same values from any text that the strict
+    // one accepts, and a text that it refuses is answered by neither.
+    Json::Value root;
+    const bool parsed = parseStrict(*jsonReader, request, root);
+    // The text may be megabytes (a picture); from here on only the parsed value is needed.
+    std::string().swap(request);
+    if (!parsed) return std::nullopt;
+
     if (thirdApi) {
         std::string answer;
         try {
-            answer = thirdApi->callDrawApi(request);
+            answer = thirdApi->answerDrawRequest(root);
         } catch (const std::exception& e) {
             LOG(ERROR) << "[ERROR]:" << "Image Gallery interface crash! :" << e.what();
             answer.clear();
         }
         if (!answer.empty()) return answer;
     }
-
-    Json::Value root;
-    if (!parseStrict(*jsonReader, request, root)) return std::nullopt;
 
     // A root that is an array, or an "apiName" that is an array or an object, has no name that
     // can be read; it is refused like any other unusable request instead of stopping the worker.
@@ -94,7 +101,7 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
             return makeResult(apiName, -1, "printer sdk not loaded", -1);
         }
         try {
-            return row.handler(*this, request);
+            return row.handler(*this, root);
         } catch (const std::exception&) {
             // A value of the wrong JSON type that a handler did not check for.
             return parameterErrorResult();
@@ -112,7 +119,7 @@ bool cKvPrinterService::callPrintApi(std::string request) {
 
 const std::vector<cKvPrinterService::DispatchRow>& cKvPrinterService::dispatchTable() {
     using S = cKvPrinterService;
-    using R = const std::string&;
+    using R = const Json::Value&;
     static const std::vector<DispatchRow> rows = {
         {"initSdk", [](S& s, R r) { return s.initSdkApi(r); }, true},
         {"getUsbPrinter", [](S& s, R) { return s.getUsbPrinterApi(); }, true},
@@ -265,12 +272,6 @@ std::string cKvPrinterService::getPrinterName() const {
 void cKvPrinterService::setPrinterName(std::string name) {
     std::lock_guard<std::mutex> lock(stateMutex);
     printerName = std::move(name);
-}
-
-Json::Value cKvPrinterService::parseRequest(const std::string& request) const {
-    Json::Value root;
-    jsonReader->parse(request, root);
-    return root;
 }
 
 bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value*& parameter) {

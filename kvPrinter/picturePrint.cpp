@@ -33,9 +33,8 @@ bool readQuantity(const Json::Value& parameter, int& quantity) {
 
 }  // namespace
 
-std::string cKvPrinterService::picturePrintApi(const std::string& request) {
+std::string cKvPrinterService::picturePrintApi(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "picturePrintApi begin";
-    const Json::Value root = parseRequest(request);
     printErrorCode.store(0);
     printedCopyCount.store(0);
 
@@ -44,11 +43,15 @@ std::string cKvPrinterService::picturePrintApi(const std::string& request) {
     if (!readQuantity(parameter, printQuantity)) return jobValueErrorResult(kPicturePrint);
     const Json::Value& printData = parameter.isObject() ? parameter["printData"] : Json::Value::nullSingleton();
     if (!printData.isNull() && !printData.isString()) return jobValueErrorResult(kPicturePrint);
-    const std::string picture = printData.isString() ? printData.asString() : std::string();
+    // The picture is read where the parsed request holds it: it may be megabytes.
+    const char* picture = "";
+    const char* pictureEnd = picture;
+    if (printData.isString()) printData.getString(&picture, &pictureEnd);
 
     const float scale = static_cast<float>(callSdk(printerSdk.getMultiple).multiple);
     int width = 0, height = 0;
-    RenderedImage* image = thirdApi->imageToLabel(picture, scale, width, height);
+    RenderedImage* image =
+        thirdApi->imageToLabel(picture, static_cast<size_t>(pictureEnd - picture), scale, width, height);
     // A picture that yields no page is refused before the SDK is asked.
     if (image == nullptr || image->data == nullptr || image->size <= 0) {
         thirdApi->releaseImage(image);

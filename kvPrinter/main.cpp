@@ -31,6 +31,8 @@ struct NetworkShutdown {
 }  // namespace
 
 int main() {
+    // Before the first thread: the printer SDK, the worker and the network all share one heap.
+    platform::useOneHeap();
     try {
         // Inside the guarded block: a worker that cannot be started also ends here, with 1.
         startService();

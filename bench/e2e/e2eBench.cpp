@@ -33,6 +33,7 @@
 #include "kvImageGallery/base64.h"
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
 #include "kvPrinter/kvPrinterService.h"
+#include "platform/platform.h"
 #include "tests/integration/e2eSession.h"
 #include "tests/integration/labelRequests.h"
 #include "tests/support/serviceProcess.h"
@@ -207,6 +208,13 @@ void inProcess(const std::string& workDir, const std::string& picture) {
                     "%d page bytes: %s\n",
                     picture.size(), width, height, pageBytes, figures.text().c_str());
         std::printf("in process  peak resident size added by the picture: %ld kB\n", selfPeakKb() - peakBefore);
+        // What the service does after a large request: the time it takes and what it gives back.
+        const long residentBefore = statusKb(getpid(), "VmRSS");
+        const Clock::time_point start = Clock::now();
+        platform::releaseFreeMemory();
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        std::printf("in process  freed memory given back after the pictures: %.2f ms, resident size %ld kB -> %ld kB\n",
+                    ms, residentBefore, statusKb(getpid(), "VmRSS"));
     }
 
     for (const std::string& request : drawingRequests()) service.answerRequest(request);

@@ -71,18 +71,18 @@ std::string kvPrinterSdkThirdApi::generateImagePreviewImage(const Json::Value& r
 
 RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const std::string& image, float printerScale, int& width,
                                                   int& height) {
-    return imageToLabel(image.c_str(), image.size(), printerScale, width, height);
+    if (!drawImageLabel(image.c_str(), image.size(), width, height)) return nullptr;
+    return renderImageLabel(printerScale);
 }
 
-RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const char* image, size_t length, float printerScale, int& width,
-                                                  int& height) {
+bool kvPrinterSdkThirdApi::drawImageLabel(const char* image, size_t length, int& width, int& height) {
     if (length == 0) {
         LOG(ERROR) << "[ERROR]:" << "parse jsonData fail";
-        return nullptr;
+        return false;
     }
     if (!libraryApi) {
         LOG(ERROR) << "[ERROR]:" << kNoTable;
-        return nullptr;
+        return false;
     }
 
     getImageSizeFromBase64(image, &height, &width);
@@ -99,7 +99,11 @@ RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const char* image, size_t leng
     libraryApi->InitDrawingBoard(static_cast<float>(width), static_cast<float>(height), 0, fontFiles, 1);
     libraryApi->DrawLableImage(image, 0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0,
                                1, 127.0f);
+    return true;
+}
 
+RenderedImage* kvPrinterSdkThirdApi::renderImageLabel(float printerScale) {
+    if (!libraryApi) return nullptr;
     char* label = libraryApi->GenerateLableJson();
     const std::string labelJson = label != nullptr ? std::string(label) : std::string();
     libraryApi->freeData(label);

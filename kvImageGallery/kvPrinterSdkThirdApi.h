@@ -59,9 +59,12 @@ public:
     void releaseImage(RenderedImage* image);
     // Turns a base64 picture into a one-image label and renders it; null for an empty picture.
     RenderedImage* imageToLabel(const std::string& image, float printerScale, int& width, int& height);
-    // The same for the `length` bytes at `image`, which a zero byte follows (as in a std::string
-    // or a text of jsoncpp's), so that a picture is never copied to be read.
-    RenderedImage* imageToLabel(const char* image, size_t length, float printerScale, int& width, int& height);
+    // The same in its two steps, so that a caller can let go of a picture of megabytes once the
+    // canvas library holds its own copy. drawImageLabel draws the label of the `length` bytes at
+    // `image`, which a zero byte follows (as in a std::string or a text of jsoncpp's); false, with
+    // nothing drawn, for an empty picture or without a library table. renderImageLabel renders it.
+    bool drawImageLabel(const char* image, size_t length, int& width, int& height);
+    RenderedImage* renderImageLabel(float printerScale);
 
     bool initFonts(const char* fontPath, const char* customPath);
     void setScaleValue(float value);

@@ -15,7 +15,7 @@
 
 namespace {
 
-using Handler = std::string (*)(cKvPrinterService&, const Json::Value&);
+using Handler = std::string (*)(cKvPrinterService&, Json::Value&);
 
 // From this size on, the memory that a request took is handed back to the system after it.
 constexpr size_t kLargeRequestBytes = 1u << 20;
@@ -126,7 +126,7 @@ bool cKvPrinterService::callPrintApi(std::string request) {
 
 const std::vector<cKvPrinterService::DispatchRow>& cKvPrinterService::dispatchTable() {
     using S = cKvPrinterService;
-    using R = const Json::Value&;
+    using R = Json::Value&;
     static const std::vector<DispatchRow> rows = {
         {"initSdk", [](S& s, R r) { return s.initSdkApi(r); }, true},
         {"getUsbPrinter", [](S& s, R) { return s.getUsbPrinterApi(); }, true},

@@ -36,7 +36,7 @@ public:
     static std::string makeResult(std::string apiName, int result, int info, int errorCode);
 
     // The handlers return their answer text and send nothing; those that read the request take
-    // it as the dispatcher parsed it.
+    // it as the dispatcher parsed it, which needs it no more once a handler has it.
 
     // ---- drawing set-up ----
     std::string initSdkApi(const Json::Value& request);
@@ -63,7 +63,8 @@ public:
     std::string commitJobApi(const Json::Value& request);
     std::string cancelJobApi();
     std::string endJobApi();
-    std::string picturePrintApi(const Json::Value& request);
+    // Takes the picture out of the request, to let go of it as soon as it is drawn.
+    std::string picturePrintApi(Json::Value& request);
 
     // ---- print settings ----
     std::string getPrintModeApi();

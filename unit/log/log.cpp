@@ -2,7 +2,6 @@
 
 #include <glog/logging.h>
 
-#include <algorithm>
 #include <iostream>
 
 #include "platform/platform.h"

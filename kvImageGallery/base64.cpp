@@ -39,12 +39,18 @@ std::string base64Encode(const unsigned char* data, unsigned int length) {
 }
 
 std::vector<unsigned char> base64Decode(const std::string& text) {
+    // The zero byte that ends every std::string lies outside the alphabet, like any inner one.
+    return base64DecodePrefix(text.c_str(), text.size() / 4 * 3 + 2);
+}
+
+std::vector<unsigned char> base64DecodePrefix(const char* text, size_t maxBytes) {
     std::vector<unsigned char> out;
-    out.reserve(text.size() / 4 * 3 + 2);
+    if (text == nullptr || maxBytes == 0) return out;
+    out.reserve(maxBytes);
     int group[4];
     int k = 0;
-    for (const char ch : text) {
-        const int value = valueOf(static_cast<unsigned char>(ch));
+    for (const char* p = text; out.size() < maxBytes; ++p) {
+        const int value = valueOf(static_cast<unsigned char>(*p));
         if (value < 0) break;  // '=' and every other character end the base64 part
         group[k++] = value;
         if (k == 4) {
@@ -56,5 +62,6 @@ std::vector<unsigned char> base64Decode(const std::string& text) {
     }
     if (k >= 2) out.push_back(static_cast<unsigned char>((group[0] << 2) + ((group[1] & 0x30) >> 4)));
     if (k == 3) out.push_back(static_cast<unsigned char>(((group[1] & 15) << 4) + ((group[2] & 0x3C) >> 2)));
+    if (out.size() > maxBytes) out.resize(maxBytes);
     return out;
 }

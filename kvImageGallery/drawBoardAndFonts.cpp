@@ -12,14 +12,13 @@ const char* const kNoTable = "please init sdk first!";
 
 }  // namespace
 
-std::string kvPrinterSdkThirdApi::InitDrawingBoard(std::string request) {
+std::string kvPrinterSdkThirdApi::InitDrawingBoard(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "InitDrawingBoard begin";
     if (!libraryApi) return makeResult("InitDrawingBoard", -1, kNoTable, -1);
 
     // A line-break mode set before the board does not outlive it.
     lineBreakMode = 1;
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     std::string path;
     double width = 0.0, height = 0.0;
@@ -73,10 +72,9 @@ void kvPrinterSdkThirdApi::setScaleValue(float value) {
     scaleValue = value;
 }
 
-std::string kvPrinterSdkThirdApi::setFont(std::string request) {
+std::string kvPrinterSdkThirdApi::setFont(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "setFont begin";
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     std::string fontPath, library, family;
     getJsonString(parameter["fontPath"], fontPath);
@@ -95,11 +93,10 @@ std::string kvPrinterSdkThirdApi::setFont(std::string request) {
     return answer;
 }
 
-std::string kvPrinterSdkThirdApi::setLineBreakMode(std::string request) {
+std::string kvPrinterSdkThirdApi::setLineBreakMode(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "kvPrinterSdkThirdApi::setLineBreakMode";
     if (!libraryApi) return makeResult("setLineBreakMode", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     int value = 0;
     getJsonInt(root["parameter"]["lineBreakMode"], value);
     lineBreakMode = value;

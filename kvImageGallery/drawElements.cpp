@@ -47,11 +47,10 @@ DashPattern readDashPattern(const Json::Value& dashwidth) {
 
 }  // namespace
 
-std::string kvPrinterSdkThirdApi::DrawLableText(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableText(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "DrawLableText begin";
     if (!libraryApi) return makeResult("DrawLableText", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     std::string value, family;
@@ -79,11 +78,10 @@ std::string kvPrinterSdkThirdApi::DrawLableText(std::string request) {
     return makeResult("DrawLableText", 0, "DrawLableText success!", 0);
 }
 
-std::string kvPrinterSdkThirdApi::DrawLableBarCode(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableBarCode(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "DrawLableBarCode begin";
     if (!libraryApi) return makeResult("DrawLableBarCode", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     int codeType = 0, rotate = 0, textPosition = 0;
@@ -104,11 +102,10 @@ std::string kvPrinterSdkThirdApi::DrawLableBarCode(std::string request) {
     return makeResult("DrawLableBarCode", 0, "DrawLableBarCode success!", 0);
 }
 
-std::string kvPrinterSdkThirdApi::DrawLableQrCode(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableQrCode(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "DrawLableQrCode begin";
     if (!libraryApi) return makeResult("DrawLableQrCode", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     int codeType = 0, rotate = 0;
@@ -124,11 +121,10 @@ std::string kvPrinterSdkThirdApi::DrawLableQrCode(std::string request) {
     return makeResult("DrawLableQrCode", 0, "DrawLableQrCode success!", 0);
 }
 
-std::string kvPrinterSdkThirdApi::DrawLableQrCodeWithImage(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableQrCodeWithImage(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "kvPrinterSdkThirdApi::DrawLableQrCodeWithImage";
     if (!libraryApi) return makeResult("DrawLableQrCodeWithImage", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     int codeType = 0, rotate = 0, correctLevel = 0, logoPosition = 0;
@@ -154,11 +150,10 @@ std::string kvPrinterSdkThirdApi::DrawLableQrCodeWithImage(std::string request) 
     return makeResult("DrawLableQrCodeWithImage", 0, "DrawLableQrCodeWithImage success!", 0);
 }
 
-std::string kvPrinterSdkThirdApi::DrawLableLine(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableLine(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "DrawLableLine begin";
     if (!libraryApi) return makeResult("DrawLableLine", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     int rotate = 0, lineType = 0;
@@ -174,11 +169,10 @@ std::string kvPrinterSdkThirdApi::DrawLableLine(std::string request) {
     return makeResult("DrawLableLine", 0, "draw line success!", 0);
 }
 
-std::string kvPrinterSdkThirdApi::DrawLableGraph(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableGraph(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "DrawLableGraph begin";
     if (!libraryApi) return makeResult("DrawLableGraph", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     int graphType = 0, lineType = 0;
@@ -198,11 +192,10 @@ std::string kvPrinterSdkThirdApi::DrawLableGraph(std::string request) {
     return makeResult("DrawLableGraph", 0, "DrawLableGraph success!", 0);
 }
 
-std::string kvPrinterSdkThirdApi::DrawLableImage(std::string request) {
+std::string kvPrinterSdkThirdApi::DrawLableImage(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "DrawLableImage begin";
     if (!libraryApi) return makeResult("DrawLableImage", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const Json::Value& parameter = root["parameter"];
     const Box box(parameter);
     std::string imageData;

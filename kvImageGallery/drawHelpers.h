@@ -1,23 +1,11 @@
 // Small helpers shared by the files of the drawing bridge.
 #pragma once
 
-#include <json/json.h>
-
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <string>
 
 namespace kvDraw {
-
-// Parses a drawing request again with the lenient reader (comments allowed, any root). It has
-// already passed the strict reader of the dispatch, so it parses; a text that does not gives null.
-inline Json::Value parseLenient(const std::string& request) {
-    Json::Value root;
-    Json::Reader reader;
-    reader.parse(request, root);
-    return root;
-}
 
 // Narrows a number read from a request to the float that the libraries take. Beyond the float
 // range the nearest finite float is taken, so no conversion is undefined.

@@ -57,11 +57,10 @@ void kvPrinterSdkThirdApi::releaseImage(RenderedImage* image) {
     if (image != nullptr && libraryApi) libraryApi->vFree(image);
 }
 
-std::string kvPrinterSdkThirdApi::generateImagePreviewImage(std::string request) {
+std::string kvPrinterSdkThirdApi::generateImagePreviewImage(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "generateImagePreviewImage begin";
     if (!libraryApi) return makeResult("generateImagePreviewImage", -1, kNoTable, -1);
 
-    const Json::Value root = kvDraw::parseLenient(request);
     const std::string label = GenerateLableJson();
 
     // "displayScale" stands beside "apiName", not inside "parameter".
@@ -88,16 +87,21 @@ std::string kvPrinterSdkThirdApi::generateImagePreviewImage(std::string request)
 
 RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const std::string& image, float printerScale, int& width,
                                                   int& height) {
-    if (image.empty()) {
+    if (!drawImageLabel(image.c_str(), image.size(), width, height)) return nullptr;
+    return renderImageLabel(printerScale);
+}
+
+bool kvPrinterSdkThirdApi::drawImageLabel(const char* image, size_t length, int& width, int& height) {
+    if (length == 0) {
         LOG(ERROR) << "[ERROR]:" << "parse jsonData fail";
-        return nullptr;
+        return false;
     }
     if (!libraryApi) {
         LOG(ERROR) << "[ERROR]:" << kNoTable;
-        return nullptr;
+        return false;
     }
 
-    getImageSizeFromBase64(image.c_str(), &height, &width);
+    getImageSizeFromBase64(image, &height, &width);
     // Pixels to label units at the bridge's scale; a scale that is not positive gives no size.
     if (scaleValue > 0.0f) {
         width = kvDraw::truncateToInt(static_cast<double>(width) / scaleValue);
@@ -109,9 +113,13 @@ RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const std::string& image, floa
 
     const char* fontFiles[1] = {"ZT001.ttf"};
     libraryApi->InitDrawingBoard(static_cast<float>(width), static_cast<float>(height), 0, fontFiles, 1);
-    libraryApi->DrawLableImage(image.c_str(), 0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0,
+    libraryApi->DrawLableImage(image, 0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height), 0,
                                1, 127.0f);
+    return true;
+}
 
+RenderedImage* kvPrinterSdkThirdApi::renderImageLabel(float printerScale) {
+    if (!libraryApi) return nullptr;
     char* label = libraryApi->GenerateLableJson();
     const std::string labelJson = strictLabel(label);
     libraryApi->freeData(label);

@@ -25,18 +25,21 @@ std::string kvPrinterSdkThirdApi::callDrawApi(std::string request) {
     Json::Value root;
     Json::Reader reader(Json::Features::strictMode());
     try {
-        if (!reader.parse(request, root)) return {};
+        if (!reader.parse(request.data(), request.data() + request.size(), root)) return {};
     } catch (const Json::Exception&) {
         // Nesting deeper than the reader's stack limit: a text it cannot read, as above.
         return {};
     }
+    return answerDrawRequest(root);
+}
 
+std::string kvPrinterSdkThirdApi::answerDrawRequest(const Json::Value& root) {
     // An array root, or an "apiName" that is an array or an object, throws here; the service
     // logs it and dispatches the request itself.
-    const Json::Value& apiName = static_cast<const Json::Value&>(root)["apiName"];
+    const Json::Value& apiName = root["apiName"];
     const std::string name = apiName.isNull() ? std::string() : apiName.asString();
 
-    using Handler = std::string (kvPrinterSdkThirdApi::*)(std::string);
+    using Handler = std::string (kvPrinterSdkThirdApi::*)(const Json::Value&);
     // Matched as substrings in this order: the longer QR name must come before the shorter one.
     static const struct {
         const char* text;
@@ -55,7 +58,7 @@ std::string kvPrinterSdkThirdApi::callDrawApi(std::string request) {
         {"setLineBreakMode", &kvPrinterSdkThirdApi::setLineBreakMode},
     };
     for (const auto& entry : kHandlers) {
-        if (name.find(entry.text) != std::string::npos) return (this->*entry.handler)(request);
+        if (name.find(entry.text) != std::string::npos) return (this->*entry.handler)(root);
     }
     return {};
 }

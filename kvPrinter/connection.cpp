@@ -39,9 +39,9 @@ bool cKvPrinterService::readConnectRequest(const Json::Value& root, const char* 
     return true;
 }
 
-std::string cKvPrinterService::connectUsbPrinterApi(std::string request) {
+std::string cKvPrinterService::connectUsbPrinterApi(const Json::Value& request) {
     ConnectRequest fields;
-    if (!readConnectRequest(parseRequest(request), "port", nullptr, fields)) return parameterErrorResult();
+    if (!readConnectRequest(request, "port", nullptr, fields)) return parameterErrorResult();
     setPrinterName(fields.printerName);
 
     UsbPrinterInfo printer;
@@ -60,10 +60,10 @@ std::string cKvPrinterService::connectUsbPrinterApi(std::string request) {
     return writeAnswer(fields.apiName, resultAck, false);
 }
 
-std::string cKvPrinterService::connectWifiPrinterApi(std::string request) {
+std::string cKvPrinterService::connectWifiPrinterApi(const Json::Value& request) {
     ConnectRequest fields;
     fields.port = 9100;
-    if (!readConnectRequest(parseRequest(request), "port", nullptr, fields)) return parameterErrorResult();
+    if (!readConnectRequest(request, "port", nullptr, fields)) return parameterErrorResult();
     setPrinterName(fields.printerName);
 
     WifiPrinterInfo printer;
@@ -85,9 +85,9 @@ std::string cKvPrinterService::connectWifiPrinterApi(std::string request) {
     return writeAnswer(fields.apiName, resultAck, false);
 }
 
-std::string cKvPrinterService::connectBluetoothPrinterApi(std::string request) {
+std::string cKvPrinterService::connectBluetoothPrinterApi(const Json::Value& request) {
     ConnectRequest fields;
-    if (!readConnectRequest(parseRequest(request), nullptr, "macAddress", fields)) return parameterErrorResult();
+    if (!readConnectRequest(request, nullptr, "macAddress", fields)) return parameterErrorResult();
     setPrinterName(fields.printerName);
 
     BluetoothPrinterInfo printer;

@@ -15,7 +15,7 @@ std::string cKvPrinterService::getLanguageTypeApi() {
     return intGetterAnswer(callSdk(printerSdk.getLanguageType), "get language type success!");
 }
 
-std::string cKvPrinterService::setLanguageTypeApi(std::string request) {
+std::string cKvPrinterService::setLanguageTypeApi(const Json::Value& request) {
     return intSetterAnswer(request, "nType", printerSdk.setLanguageType, "set language type ok!");
 }
 
@@ -23,7 +23,7 @@ std::string cKvPrinterService::getAutoShutDownTimeApi() {
     return intGetterAnswer(callSdk(printerSdk.getAutoShutDownTime), "get auto shutdown time success!");
 }
 
-std::string cKvPrinterService::setAutoShutDownTimeApi(std::string request) {
+std::string cKvPrinterService::setAutoShutDownTimeApi(const Json::Value& request) {
     return intSetterAnswer(request, "nType", printerSdk.setAutoShutDownTime, "set auto shutdown time ok!");
 }
 
@@ -31,7 +31,7 @@ std::string cKvPrinterService::getDeviceVoiceApi() {
     return intGetterAnswer(callSdk(printerSdk.getDeviceVoice), "get device voice success!");
 }
 
-std::string cKvPrinterService::setDeviceVoiceApi(std::string request) {
+std::string cKvPrinterService::setDeviceVoiceApi(const Json::Value& request) {
     return intSetterAnswer(request, "nLevel", printerSdk.setDeviceVoice, "set device voice ok!");
 }
 
@@ -39,12 +39,12 @@ std::string cKvPrinterService::getHalfCutApi() {
     return intGetterAnswer(callSdk(printerSdk.getHalfCut), "get printer halfCut depth success!");
 }
 
-std::string cKvPrinterService::setHalfCutApi(std::string request) {
+std::string cKvPrinterService::setHalfCutApi(const Json::Value& request) {
     return intSetterAnswer(request, "halfCutDepth", printerSdk.setHalfCut, "set printer halfCut depth success!");
 }
 
 // The length must be a whole number like every other setting; the SDK takes it as a float.
-std::string cKvPrinterService::setTubeAdjustLengthApi(std::string request) {
+std::string cKvPrinterService::setTubeAdjustLengthApi(const Json::Value& request) {
     const std::optional<int32_t> length = intParameter(request, "actualLength");
     if (!length) return parameterErrorResult();
     return statusAnswer(callSdk(printerSdk.setTubeAdjustLength, static_cast<float>(*length)),
@@ -61,7 +61,7 @@ std::string cKvPrinterService::setTubeCalibrationApi() {
     return statusAnswer(callSdk(printerSdk.setTubeCalibration), "set printer tube calibration success!");
 }
 
-std::string cKvPrinterService::setAntiApi(std::string /*request*/) {
+std::string cKvPrinterService::setAntiApi(const Json::Value& /*request*/) {
     return statusAnswer(callSdk(printerSdk.setAnti), "change anti success!");
 }
 
@@ -110,8 +110,7 @@ std::string cKvPrinterService::getDeviceWifiApi() {
 
 // ---- setters whose keys have defaults ------------------------------------------------------
 
-std::string cKvPrinterService::setKeyFunctionApi(std::string request) {
-    const Json::Value root = parseRequest(request);
+std::string cKvPrinterService::setKeyFunctionApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
     int32_t keyIndex = 0;
     int32_t functionValue = 0;
@@ -122,8 +121,7 @@ std::string cKvPrinterService::setKeyFunctionApi(std::string request) {
     return statusAnswer(callSdk(printerSdk.setKeyFunction, keyIndex, functionValue), "set printer key function ok!");
 }
 
-std::string cKvPrinterService::setPrinterTimeApi(std::string request) {
-    const Json::Value root = parseRequest(request);
+std::string cKvPrinterService::setPrinterTimeApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
     if (!findParameter(root, parameter)) return parameterErrorResult();
     PrinterTimeInfo clock{};
@@ -137,8 +135,7 @@ std::string cKvPrinterService::setPrinterTimeApi(std::string request) {
     return statusAnswer(callSdk(printerSdk.setPrinterTime, clock), "set printer time ok!");
 }
 
-std::string cKvPrinterService::setDeviceWifiApi(std::string request) {
-    const Json::Value root = parseRequest(request);
+std::string cKvPrinterService::setDeviceWifiApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
     std::string name, password;
     if (!findParameter(root, parameter) || !readTextKey(parameter, "wifiName", name) ||

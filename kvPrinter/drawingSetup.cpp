@@ -23,8 +23,7 @@ const char* orNull(const std::string& text) {
 
 }  // namespace
 
-std::string cKvPrinterService::initSdkApi(std::string request) {
-    const Json::Value root = parseRequest(request);
+std::string cKvPrinterService::initSdkApi(const Json::Value& root) {
     std::string folder = textOf(root["parameter"]["fontDir"]);
 
     std::string defaultFolder;
@@ -47,9 +46,8 @@ std::string cKvPrinterService::initSdkApi(std::string request) {
     return makeResult(getCurrentApiName(), 0, "initSdkApi ok!", 0);
 }
 
-std::string cKvPrinterService::initImageProcessingApi(std::string request) {
+std::string cKvPrinterService::initImageProcessingApi(const Json::Value& root) {
     sdkInited = false;
-    const Json::Value root = parseRequest(request);
     const Json::Value& parameter = root["parameter"];
     std::string fontFamilyPath = textOf(parameter["fontFamilyPath"]);
     std::string defaultFamilyPath = textOf(parameter["defaultFamilyPath"]);

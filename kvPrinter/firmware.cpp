@@ -8,8 +8,7 @@
 #include "kvPrinter/urlDecode.h"
 #include "platform/platform.h"
 
-std::string cKvPrinterService::upgradeFirmwareApi(std::string request) {
-    const Json::Value root = parseRequest(request);
+std::string cKvPrinterService::upgradeFirmwareApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
     std::string fileName, swVersion, crc, hwVersion;
     if (!findParameter(root, parameter) || !readTextKey(parameter, "fileName", fileName) ||

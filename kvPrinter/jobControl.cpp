@@ -3,8 +3,7 @@
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
 
-std::string cKvPrinterService::startJobApi(std::string request) {
-    const Json::Value root = parseRequest(request);
+std::string cKvPrinterService::startJobApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
     int32_t printLabelType = 0;
     int32_t printDensity = 0;

@@ -10,17 +10,22 @@
 #include "kvPrinter/printServer.h"
 #include "kvPrinter/printerEvents.h"
 #include "kvPrinter/printerSdkBinding.h"
+#include "platform/platform.h"
 #include "unit/log/log.h"
 
 namespace {
 
-using Handler = std::string (*)(cKvPrinterService&, const std::string&);
+using Handler = std::string (*)(cKvPrinterService&, Json::Value&);
+
+// From this size on, the memory that a request took is handed back to the system after it.
+constexpr size_t kLargeRequestBytes = 1u << 20;
 
 // The reader refuses nesting deeper than its stack limit with an exception instead of a false
-// result; such a text cannot be read either, so it gets no answer like any other.
+// result; such a text cannot be read either, so it gets no answer like any other. The text is
+// read where it lies: given a std::string, the reader would keep a copy of it until its next text.
 bool parseStrict(Json::Reader& reader, const std::string& request, Json::Value& root) {
     try {
-        return reader.parse(request, root);
+        return reader.parse(request.data(), request.data() + request.size(), root);
     } catch (const Json::Exception&) {
         return false;
     }
@@ -59,21 +64,27 @@ cKvPrinterService::~cKvPrinterService() {
 }
 
 std::optional<std::string> cKvPrinterService::answerRequest(std::string request) {
-    LOG(INFO) << "[INFO]:" << "cKvPrinterService::callPrintApi" << ": " << request;
+    LOG(INFO) << "[INFO]:" << "cKvPrinterService::callPrintApi" << ": " << keptInLog(request);
+
+    // Parsed once: the drawing bridge and every handler read this value. The bridge's strict
+    // reader and its handlers' lenient one read the same values from any text that the strict
+    // one accepts, and a text that it refuses is answered by neither.
+    Json::Value root;
+    const bool parsed = parseStrict(*jsonReader, request, root);
+    // The text may be megabytes (a picture); from here on only the parsed value is needed.
+    std::string().swap(request);
+    if (!parsed) return std::nullopt;
 
     if (thirdApi) {
         std::string answer;
         try {
-            answer = thirdApi->callDrawApi(request);
+            answer = thirdApi->answerDrawRequest(root);
         } catch (const std::exception& e) {
             LOG(ERROR) << "[ERROR]:" << "Image Gallery interface crash! :" << e.what();
             answer.clear();
         }
         if (!answer.empty()) return answer;
     }
-
-    Json::Value root;
-    if (!parseStrict(*jsonReader, request, root)) return std::nullopt;
 
     // A root that is an array, or an "apiName" that is an array or an object, has no name that
     // can be read; it is refused like any other unusable request instead of stopping the worker.
@@ -94,7 +105,7 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
             return makeResult(apiName, -1, "printer sdk not loaded", -1);
         }
         try {
-            return row.handler(*this, request);
+            return row.handler(*this, root);
         } catch (const std::exception&) {
             // A value of the wrong JSON type that a handler did not check for.
             return parameterErrorResult();
@@ -104,15 +115,18 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
 }
 
 bool cKvPrinterService::callPrintApi(std::string request) {
+    const bool large = request.size() >= kLargeRequestBytes;
     std::optional<std::string> answer = answerRequest(std::move(request));
-    if (!answer) return false;
-    sendToCurrentClient(std::move(*answer));
-    return true;
+    if (answer) sendToCurrentClient(std::move(*answer));
+    // What a large request took stays with the allocator unless it is handed back; the client
+    // has its answer already.
+    if (large) platform::releaseFreeMemory();
+    return answer.has_value();
 }
 
 const std::vector<cKvPrinterService::DispatchRow>& cKvPrinterService::dispatchTable() {
     using S = cKvPrinterService;
-    using R = const std::string&;
+    using R = Json::Value&;
     static const std::vector<DispatchRow> rows = {
         {"initSdk", [](S& s, R r) { return s.initSdkApi(r); }, true},
         {"getUsbPrinter", [](S& s, R) { return s.getUsbPrinterApi(); }, true},
@@ -215,7 +229,8 @@ std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Jso
     envelope["apiName"] = apiName;
     envelope["resultAck"] = resultAck;
     std::string text = Json::FastWriter().write(envelope);
-    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << text << "\n";
+    // A preview's answer is its picture: only what the log keeps of it is streamed.
+    if (logged) LOG(INFO) << "[INFO]:" << "make result: " << keptInLog(text) << "\n";
     return text;
 }
 
@@ -264,12 +279,6 @@ std::string cKvPrinterService::getPrinterName() const {
 void cKvPrinterService::setPrinterName(std::string name) {
     std::lock_guard<std::mutex> lock(stateMutex);
     printerName = std::move(name);
-}
-
-Json::Value cKvPrinterService::parseRequest(const std::string& request) const {
-    Json::Value root;
-    jsonReader->parse(request, root);
-    return root;
 }
 
 bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value*& parameter) {

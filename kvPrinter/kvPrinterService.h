@@ -35,9 +35,12 @@ public:
     static std::string makeResult(std::string apiName, int result, std::string info, int errorCode);
     static std::string makeResult(std::string apiName, int result, int info, int errorCode);
 
+    // The handlers return their answer text and send nothing; those that read the request take
+    // it as the dispatcher parsed it, which needs it no more once a handler has it.
+
     // ---- drawing set-up ----
-    std::string initSdkApi(std::string request);
-    std::string initImageProcessingApi(std::string request);
+    std::string initSdkApi(const Json::Value& request);
+    std::string initImageProcessingApi(const Json::Value& request);
 
     // ---- discovery ----
     std::string getUsbPrinterApi();
@@ -45,9 +48,9 @@ public:
     std::string getBluetoothPrinterApi();
 
     // ---- connection ----
-    std::string connectUsbPrinterApi(std::string request);
-    std::string connectWifiPrinterApi(std::string request);
-    std::string connectBluetoothPrinterApi(std::string request);
+    std::string connectUsbPrinterApi(const Json::Value& request);
+    std::string connectWifiPrinterApi(const Json::Value& request);
+    std::string connectBluetoothPrinterApi(const Json::Value& request);
     std::string closePrinterApi();
     // The job end and printer close of a client that went away (disconnect thread): the same SDK
     // calls and answers as endJobApi and closePrinterApi, but currentApiName is left alone, since
@@ -56,42 +59,43 @@ public:
     std::string closePrinterForDisconnect();
 
     // ---- job control, page commit, picture print ----
-    std::string startJobApi(std::string request);
-    std::string commitJobApi(const std::string& request);
+    std::string startJobApi(const Json::Value& request);
+    std::string commitJobApi(const Json::Value& request);
     std::string cancelJobApi();
     std::string endJobApi();
-    std::string picturePrintApi(const std::string& request);
+    // Takes the picture out of the request, to let go of it as soon as it is drawn.
+    std::string picturePrintApi(Json::Value& request);
 
     // ---- print settings ----
     std::string getPrintModeApi();
-    std::string setPrintModeApi(std::string request);
+    std::string setPrintModeApi(const Json::Value& request);
     std::string getPrintDensityApi();
-    std::string setPrintDensityApi(std::string request);
+    std::string setPrintDensityApi(const Json::Value& request);
     std::string getLabelTypeApi();
-    std::string setLabelTypeApi(std::string request);
+    std::string setLabelTypeApi(const Json::Value& request);
     std::string getPrintSpeedApi();
-    std::string setPrintSpeedApi(std::string request);
+    std::string setPrintSpeedApi(const Json::Value& request);
 
     // ---- device settings ----
     std::string getLanguageTypeApi();
-    std::string setLanguageTypeApi(std::string request);
+    std::string setLanguageTypeApi(const Json::Value& request);
     std::string getAutoShutDownTimeApi();
-    std::string setAutoShutDownTimeApi(std::string request);
+    std::string setAutoShutDownTimeApi(const Json::Value& request);
     std::string getPrinterTimeApi();
-    std::string setPrinterTimeApi(std::string request);
+    std::string setPrinterTimeApi(const Json::Value& request);
     std::string getKeyFunctionApi();
-    std::string setKeyFunctionApi(std::string request);
+    std::string setKeyFunctionApi(const Json::Value& request);
     std::string getDeviceVoiceApi();
-    std::string setDeviceVoiceApi(std::string request);
-    std::string setDeviceWifiApi(std::string request);
+    std::string setDeviceVoiceApi(const Json::Value& request);
+    std::string setDeviceWifiApi(const Json::Value& request);
     std::string getDeviceWifiApi();
     std::string getHalfCutSupportApi();
     std::string getHalfCutApi();
-    std::string setHalfCutApi(std::string request);
+    std::string setHalfCutApi(const Json::Value& request);
     std::string setTubeCalibrationApi();
-    std::string setTubeAdjustLengthApi(std::string request);
+    std::string setTubeAdjustLengthApi(const Json::Value& request);
     std::string resetPrinterApi();
-    std::string setAntiApi(std::string request);
+    std::string setAntiApi(const Json::Value& request);
 
     // ---- device information ----
     std::string getElectricityApi();
@@ -115,13 +119,13 @@ public:
     std::string getPrintQualitySupportApi();
 
     // ---- paper and consumables ----
-    std::string getPageInfoApi(std::string request);
+    std::string getPageInfoApi(const Json::Value& request);
     std::string getRfidInfoApi();
     std::string getConsumablesRfidInfoApi();
     std::string getPaperInfoApi();
 
     // ---- firmware ----
-    std::string upgradeFirmwareApi(std::string request);
+    std::string upgradeFirmwareApi(const Json::Value& request);
 
     // The fields that the disconnect thread also touches (a dropped client ends the job and
     // closes the printer from there) are read and written through these, under stateMutex.
@@ -147,8 +151,6 @@ private:
     // The one writer of envelopes: {"apiName", "resultAck"} with the compact writer, logged with
     // the "make result: " line when `logged` (makeResult and most built answers are).
     static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
-    // Parses the request again with jsonReader (it parsed once in the dispatcher already).
-    Json::Value parseRequest(const std::string& request) const;
     // (-1, text of code in apiResultMsgMap, code) under the current name.
     std::string sdkErrorResult(int code) const;
     // (-1, "parameter error!", 26) under the current name.
@@ -172,13 +174,13 @@ private:
 
     // "parameter"."<key>" when it passes Json::Value::isInt; nothing when "parameter" is missing
     // or not an object, or the key is missing, null or not a whole number in the int32 range.
-    std::optional<int32_t> intParameter(const std::string& request, const char* key) const;
+    static std::optional<int32_t> intParameter(const Json::Value& request, const char* key);
     // An integer getter's answer: (value, successInfo, 0), or the SDK error.
     std::string intGetterAnswer(SdkIntResult result, const char* successInfo) const;
     // A setter's or action's answer: (0, successInfo, 0), or the SDK error.
     std::string statusAnswer(SdkStatus status, const char* successInfo) const;
     // The integer setter: an unusable key is refused without an SDK call, else handed to setter.
-    std::string intSetterAnswer(const std::string& request, const char* key, SdkStatus (*setter)(int32_t),
+    std::string intSetterAnswer(const Json::Value& request, const char* key, SdkStatus (*setter)(int32_t),
                                 const char* successInfo) const;
     // A structured getter's success: the document's compact text as "result".
     std::string documentAnswer(const Json::Value& document, const char* successInfo) const;

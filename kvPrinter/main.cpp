@@ -33,6 +33,8 @@ struct NetworkShutdown {
 int main() {
     // Every client holds a descriptor; the soft limit is often far below what the system allows.
     platform::raiseDescriptorLimit();
+    // Before the first thread: the printer SDK, the worker and the network all share one heap.
+    platform::useOneHeap();
     try {
         // Inside the guarded block: a worker that cannot be started also ends here, with 1.
         startService();

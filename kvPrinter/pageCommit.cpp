@@ -62,32 +62,35 @@ SdkStatus cKvPrinterService::commitRenderedPage(const RenderedImage& image, int 
     return callSdk(printerSdk.commitJob, page);
 }
 
-std::string cKvPrinterService::commitJobApi(const std::string& request) {
+std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "commitJobApi begin";
-    Json::Value root = parseRequest(request);
-    const Json::Value& requestParameter = std::as_const(root)["parameter"];
-    if (!requestParameter.isNull() && !requestParameter.isObject()) return jobValueErrorResult(kCommitJob);
+    const Json::Value& parameter = root["parameter"];
+    if (!parameter.isNull() && !parameter.isObject()) return jobValueErrorResult(kCommitJob);
 
     std::string label;
+    // In the drawn-label path the board's job information stands for the request's.
+    Json::Value boardInformation;
+    const Json::Value* jobInformationUsed = &parameter["printerImageProcessingInfo"];
     if (sdkInited) {
         label = thirdApi->GenerateLableJson();
         if (label.empty()) return makeResult(kCommitJob, -1, "you must draw label first!", 26);
         Json::Value scratch;
-        if (!jsonReader->parse(label, scratch)) {
+        // Read where it lies, so that the reader keeps no copy of a label of megabytes.
+        if (!jsonReader->parse(label.data(), label.data() + label.size(), scratch)) {
             LOG(ERROR) << "[ERROR]:" << "parse third jsonData fail";
             return jobValueErrorResult(kCommitJob);
         }
         // Copies and epc come from the request; everything else from the drawing board.
-        const Json::Value& requested = requestParameter["printerImageProcessingInfo"];
+        const Json::Value& requested = *jobInformationUsed;
         if (!requested.isNull() && !requested.isObject()) return jobValueErrorResult(kCommitJob);
         Json::Value& board = printImageInfoJson["printerImageProcessingInfo"];
         board["printQuantity"] = requested["printQuantity"];
         board["epc"] = requested["epc"];
-        root["parameter"]["printerImageProcessingInfo"] = board;
+        boardInformation = board;
+        jobInformationUsed = &boardInformation;
     }
 
-    const Json::Value& parameter = std::as_const(root)["parameter"];
-    const Json::Value& jobInformation = parameter["printerImageProcessingInfo"];
+    const Json::Value& jobInformation = *jobInformationUsed;
     if (isEmptyJobInformation(jobInformation)) {
         LOG(ERROR) << "[ERROR]:" << "printerImageProcessingImg empty!";
         return jobValueErrorResult(kCommitJob);
@@ -96,7 +99,7 @@ std::string cKvPrinterService::commitJobApi(const std::string& request) {
 
     // The page margins stand at the top level of the request, beside "apiName".
     float margin[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-    const Json::Value& topLevelInformation = std::as_const(root)["printerImageProcessingInfo"];
+    const Json::Value& topLevelInformation = root["printerImageProcessingInfo"];
     if (!topLevelInformation.isNull() && !topLevelInformation.isObject()) return jobValueErrorResult(kCommitJob);
     const Json::Value& margins = topLevelInformation["margin"];
     if (!margins.isNull() && !margins.isArray()) return jobValueErrorResult(kCommitJob);

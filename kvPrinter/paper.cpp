@@ -20,7 +20,7 @@ void putRfidKeys(Json::Value& target, const RfidInfo& tag) {
 
 }  // namespace
 
-std::string cKvPrinterService::getPageInfoApi(std::string request) {
+std::string cKvPrinterService::getPageInfoApi(const Json::Value& request) {
     const std::optional<int32_t> paperType = intParameter(request, "paperType");
     if (!paperType) return parameterErrorResult();
     const SdkPairResult page = callSdk(printerSdk.getPageInfo, *paperType);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
 #include "kvPrinter/kvPrinterService.h"
@@ -33,22 +34,29 @@ bool readQuantity(const Json::Value& parameter, int& quantity) {
 
 }  // namespace
 
-std::string cKvPrinterService::picturePrintApi(const std::string& request) {
+std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "picturePrintApi begin";
-    const Json::Value root = parseRequest(request);
     printErrorCode.store(0);
     printedCopyCount.store(0);
 
-    const Json::Value& parameter = root["parameter"];
+    const Json::Value& parameter = std::as_const(root)["parameter"];
     int printQuantity = 1;
     if (!readQuantity(parameter, printQuantity)) return jobValueErrorResult(kPicturePrint);
     const Json::Value& printData = parameter.isObject() ? parameter["printData"] : Json::Value::nullSingleton();
     if (!printData.isNull() && !printData.isString()) return jobValueErrorResult(kPicturePrint);
-    const std::string picture = printData.isString() ? printData.asString() : std::string();
+    // The picture (megabytes, maybe) is taken out of the request and read where it lies; once the
+    // canvas library holds its own copy, it is let go before the label is rendered.
+    Json::Value picture;
+    if (printData.isString()) picture.swap(root["parameter"]["printData"]);
+    const char* text = "";
+    const char* textEnd = text;
+    if (picture.isString()) picture.getString(&text, &textEnd);
 
     const float scale = static_cast<float>(callSdk(printerSdk.getMultiple).multiple);
     int width = 0, height = 0;
-    RenderedImage* image = thirdApi->imageToLabel(picture, scale, width, height);
+    const bool drawn = thirdApi->drawImageLabel(text, static_cast<size_t>(textEnd - text), width, height);
+    picture = Json::Value();
+    RenderedImage* image = drawn ? thirdApi->renderImageLabel(scale) : nullptr;
     // A picture that yields no page is refused before the SDK is asked.
     if (image == nullptr || image->data == nullptr || image->size <= 0) {
         thirdApi->releaseImage(image);

@@ -7,8 +7,7 @@
 
 // ---- the shared patterns -------------------------------------------------------------------
 
-std::optional<int32_t> cKvPrinterService::intParameter(const std::string& request, const char* key) const {
-    const Json::Value root = parseRequest(request);
+std::optional<int32_t> cKvPrinterService::intParameter(const Json::Value& root, const char* key) {
     // A "parameter" that is not an object has no keys; indexing it would throw.
     if (!root.isObject()) return std::nullopt;
     const Json::Value& parameter = root["parameter"];
@@ -28,7 +27,7 @@ std::string cKvPrinterService::statusAnswer(SdkStatus status, const char* succes
     return makeResult(getCurrentApiName(), 0, successInfo, 0);
 }
 
-std::string cKvPrinterService::intSetterAnswer(const std::string& request, const char* key,
+std::string cKvPrinterService::intSetterAnswer(const Json::Value& request, const char* key,
                                                SdkStatus (*setter)(int32_t), const char* successInfo) const {
     const std::optional<int32_t> value = intParameter(request, key);
     if (!value) return parameterErrorResult();
@@ -45,7 +44,7 @@ std::string cKvPrinterService::getPrintModeApi() {
     return intGetterAnswer(callSdk(printerSdk.getPrintMode), "getPrintMode success");
 }
 
-std::string cKvPrinterService::setPrintModeApi(std::string request) {
+std::string cKvPrinterService::setPrintModeApi(const Json::Value& request) {
     return intSetterAnswer(request, "nType", printerSdk.setPrintMode, "set print mode ok!");
 }
 
@@ -53,7 +52,7 @@ std::string cKvPrinterService::getPrintDensityApi() {
     return intGetterAnswer(callSdk(printerSdk.getPrintDensity), "getPrintDensity success");
 }
 
-std::string cKvPrinterService::setPrintDensityApi(std::string request) {
+std::string cKvPrinterService::setPrintDensityApi(const Json::Value& request) {
     return intSetterAnswer(request, "nDensity", printerSdk.setPrintDensity, "set print density ok!");
 }
 
@@ -61,7 +60,7 @@ std::string cKvPrinterService::getLabelTypeApi() {
     return intGetterAnswer(callSdk(printerSdk.getLabelType), "getLabelType success");
 }
 
-std::string cKvPrinterService::setLabelTypeApi(std::string request) {
+std::string cKvPrinterService::setLabelTypeApi(const Json::Value& request) {
     return intSetterAnswer(request, "nType", printerSdk.setLabelType, "set print labelType ok!");
 }
 
@@ -69,6 +68,6 @@ std::string cKvPrinterService::getPrintSpeedApi() {
     return intGetterAnswer(callSdk(printerSdk.getPrintSpeed), "getPrintSpeed success");
 }
 
-std::string cKvPrinterService::setPrintSpeedApi(std::string request) {
+std::string cKvPrinterService::setPrintSpeedApi(const Json::Value& request) {
     return intSetterAnswer(request, "nSpeed", printerSdk.setPrintSpeed, "set print speed ok!");
 }

@@ -137,6 +137,18 @@ void sleepMilliseconds(unsigned milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+void useOneHeap() {
+    // glibc gives threads heaps of their own, and malloc_trim leaves the free end of those heaps
+    // alone: after a large request tens of megabytes would stay with the worker's heap.
+    mallopt(M_ARENA_MAX, 1);
+}
+
+void releaseFreeMemory() {
+    // glibc keeps freed memory in its arenas, and after large blocks it raises its thresholds so
+    // that it keeps even more; malloc_trim gives back every free page of every arena.
+    malloc_trim(0);
+}
+
 namespace {
 
 // Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there do not start one.

@@ -54,6 +54,15 @@ void returnFreeMemory();
 uint64_t tickCount64();
 void sleepMilliseconds(unsigned milliseconds);
 
+// ---- memory --------------------------------------------------------------------------------
+
+// Has every thread allocate from one heap, so that what one thread frees serves the others and
+// releaseFreeMemory reaches all of it. Called before any thread is started.
+void useOneHeap();
+// Hands the memory that the allocator holds free back to the system (after a large request,
+// whose buffers it would otherwise keep for good).
+void releaseFreeMemory();
+
 // ---- text ----------------------------------------------------------------------------------
 
 // Converts UTF-8 to the narrow encoding of file names here, which is UTF-8 itself: invalid

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "unit/log/log.h"
 #include "webSocketServer/connectionRegistry.h"
 
 namespace net = boost::asio;
@@ -159,7 +160,7 @@ void Connection::onRead(boost::system::error_code ec, std::size_t /*bytes*/) {
         readBuffer.consume(readBuffer.size());
         // The room a large message needed is not kept for the life of the connection.
         if (readBuffer.capacity() > settings.keptReadBufferBytes) readBuffer.shrink_to_fit();
-        LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << message;
+        LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
         queuedBytes += message.size();
         ++queuedRequests;
         QueueShare share(weak_from_this(), message.size());

@@ -4,12 +4,19 @@
 // through the printer service object and its drawing bridge, and over WebSocket against the
 // running service. It prints figures and asserts nothing.
 //
+// Then, over WebSocket, the figures of large requests: a 100 x 150 mm preview at 8 dots/mm, a
+// picture print of a request just under the 16 MiB message limit, the service's peak resident
+// size and its resident size 3 s after five such prints. With KV_BASELINE_BIN naming the folder
+// of another build's service (for example /work/baseline/build/bin), the same measurement runs
+// against that build too, in the same run, and the times are printed as ratios.
+//
 // Over WebSocket every round trip includes the worker's 10 ms pass, and the picture print's
 // answer waits for the printed copy with a 100 ms poll; the in-process figures have neither.
-// Port 37989 is shared:  flock /tmp/kv-port-37989.lock build/bench/e2eBench
+// Port 37989 is shared:  flock /tmp/kv-port-37989.lock build/bench/e2eBench [--large]
 #include <json/json.h>
 #include <malloc.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -17,12 +24,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kvImageGallery/base64.h"
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
 #include "kvPrinter/kvPrinterService.h"
+#include "platform/platform.h"
 #include "tests/integration/e2eSession.h"
 #include "tests/integration/labelRequests.h"
 #include "tests/support/serviceProcess.h"
@@ -42,6 +53,11 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPreviewRounds = 200;
 constexpr int kCommitRounds = 200;
 constexpr int kPictureRounds = 10;
+constexpr int kLargePrints = 5;
+constexpr int kLargePreviewRounds = 50;
+constexpr int kLargePasses = 2;
+// The largest message the service reads is 16 MiB; the picture print's request stays below it.
+constexpr size_t kMessageLimit = 16u << 20;
 const char* const kScenario = R"({"pageMs":1})";
 
 // ---- pictures ----
@@ -81,6 +97,27 @@ std::string largePicture() {
         const int ring = ((dx * dx + dy * dy) / 4000) % 2 == 0 ? 60 : 0;
         return static_cast<unsigned char>(((c == 0 ? x / 8 : c == 1 ? y / 5 : (x + y) / 13) + ring + (seed >> 28)) & 0xFF);
     });
+}
+
+// Noise in every channel, so that the PNG file is about as large as its pixels: a request of
+// about 16 MiB needs some four million pixels.
+std::string noisePicture(int width, int height) {
+    unsigned seed = 4711;
+    return pngBase64(width, height, 3, [&](int, int, int) {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<unsigned char>(seed >> 23);
+    });
+}
+
+std::string largePictureRequest() {
+    const int width = 2400;
+    int height = 1700;
+    for (;;) {
+        const std::string picture = noisePicture(width, height);
+        std::string request = e2e::request("picturePrint", e2e::object({{"printData", picture}}));
+        if (request.size() <= kMessageLimit - 4096 || height < 100) return request;
+        height -= static_cast<int>(height * (request.size() - (kMessageLimit - 65536)) / request.size()) + 1;
+    }
 }
 
 // ---- figures ----
@@ -171,6 +208,13 @@ void inProcess(const std::string& workDir, const std::string& picture) {
                     "%d page bytes: %s\n",
                     picture.size(), width, height, pageBytes, figures.text().c_str());
         std::printf("in process  peak resident size added by the picture: %ld kB\n", selfPeakKb() - peakBefore);
+        // What the service does after a large request: the time it takes and what it gives back.
+        const long residentBefore = statusKb(getpid(), "VmRSS");
+        const Clock::time_point start = Clock::now();
+        platform::releaseFreeMemory();
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        std::printf("in process  freed memory given back after the pictures: %.2f ms, resident size %ld kB -> %ld kB\n",
+                    ms, residentBefore, statusKb(getpid(), "VmRSS"));
     }
 
     for (const std::string& request : drawingRequests()) service.answerRequest(request);
@@ -209,6 +253,13 @@ void inProcess(const std::string& workDir, const std::string& picture) {
 
 // ---- over WebSocket: the running service ----
 
+// Sends a request and waits for its answer; empty when none came.
+std::string answerText(e2e::Session& session, const std::string& apiName, const std::string& text) {
+    if (!session.send(text)) return std::string();
+    const std::optional<e2e::Message> answer = session.waitFor(e2e::answerTo(apiName));
+    return answer ? answer->text : std::string();
+}
+
 void overWebSocket(const std::string& picture) {
     kvtest::ServiceOptions options;
     options.workDir = kvtest::freshWorkDir("bench.e2e");
@@ -224,10 +275,7 @@ void overWebSocket(const std::string& picture) {
     }
     e2e::Session session(client);
     const auto roundTrip = [&](const std::string& text) {
-        const std::string apiName = e2e::parseJson(text)["apiName"].asString();
-        if (!session.send(text)) return std::string();
-        const std::optional<e2e::Message> answer = session.waitFor(e2e::answerTo(apiName));
-        return answer ? answer->text : std::string();
+        return answerText(session, e2e::parseJson(text)["apiName"].asString(), text);
     };
 
     // The picture first, on a fresh service, for its peak.
@@ -279,14 +327,168 @@ void overWebSocket(const std::string& picture) {
     service.stop();
 }
 
+// ---- large requests, beside another build ----
+
+// The typical label's elements on a 100 x 150 mm board, their boxes stretched with the board.
+std::vector<std::string> largeLabelRequests() {
+    const double width = 100.0, height = 150.0;
+    Json::Value board = e2e::boardParameter();
+    board["width"] = width;
+    board["height"] = height;
+    std::vector<std::string> requests = {e2e::request("initSdk"), e2e::request("InitDrawingBoard", board)};
+    const double sx = width / e2e::kLabelWidthMm, sy = height / e2e::kLabelHeightMm;
+    for (auto [apiName, parameter] : e2e::labelElementRequests(labelPicture())) {
+        for (const char* key : {"x", "width"}) parameter[key] = parameter[key].asDouble() * sx;
+        for (const char* key : {"y", "height"}) parameter[key] = parameter[key].asDouble() * sy;
+        if (parameter.isMember("fontSize")) parameter["fontSize"] = parameter["fontSize"].asDouble() * sx;
+        requests.push_back(e2e::request(apiName, parameter));
+    }
+    return requests;
+}
+
+struct LargeFigures {
+    bool measured = false;
+    Figures preview, picture;
+    double pictureCpuMs = 0.0;  // of the service, all threads, per print
+    long idleKb = -1, peakKb = -1, afterKb = -1;
+};
+
+// CPU time of a process so far (user and system, every thread), in milliseconds; -1 unknown.
+double cpuMs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');
+    if (end == std::string::npos) return -1.0;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    double ticks = 0.0;
+    // After the name: state is field 3, utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i >= 14) ticks += std::atof(field.c_str());
+    }
+    return ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// One fresh service: five picture prints, its peak resident size, its resident size 3 s later,
+// then previews of the 100 x 150 mm label.
+LargeFigures measureLarge(const std::string& binary, const std::string& name, const std::string& pictureRequest) {
+    LargeFigures figures;
+    kvtest::ServiceOptions options;
+    options.workDir = kvtest::freshWorkDir("bench.e2e-large-" + name);
+    options.binary = binary;
+    options.scenario = kScenario;
+    options.environment["KVSIM_TRACE"] = "";
+    options.environment["KVSIM_OUTPUT"] = "";
+    kvtest::ServiceProcess service(options);
+    kvtest::WsTestClient client;
+    if (!service.start() || !client.connect()) {
+        std::printf("%s: the service %s did not start; its standard error:\n%s\n", name.c_str(), binary.c_str(),
+                    service.stderrText().c_str());
+        return figures;
+    }
+    e2e::Session session(client);
+    figures.idleKb = statusKb(service.pid(), "VmRSS");
+    answerText(session, "connetUsbPrinter", kPrinterRequests[0]);
+    const double cpuBefore = cpuMs(service.pid());
+    for (int i = 0; i < kLargePrints; ++i) {
+        const Clock::time_point start = Clock::now();
+        const std::string answer = answerText(session, "picturePrint", pictureRequest);
+        figures.picture.add(start);
+        if (answer.find("commitJob ok!") == std::string::npos) {
+            std::printf("%s: picture print answered: %s\n", name.c_str(), answer.c_str());
+        }
+    }
+    figures.pictureCpuMs = (cpuMs(service.pid()) - cpuBefore) / kLargePrints;
+    figures.peakKb = statusKb(service.pid(), "VmHWM");
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    figures.afterKb = statusKb(service.pid(), "VmRSS");
+
+    for (const std::string& request : largeLabelRequests()) {
+        answerText(session, e2e::parseJson(request)["apiName"].asString(), request);
+    }
+    const std::string preview = previewRequest(8.0);
+    for (int i = 0; i < 5; ++i) answerText(session, "generateImagePreviewImage", preview);
+    for (int i = 0; i < kLargePreviewRounds; ++i) {
+        const Clock::time_point start = Clock::now();
+        answerText(session, "generateImagePreviewImage", preview);
+        figures.preview.add(start);
+    }
+    service.stop();
+    figures.measured = true;
+    return figures;
+}
+
+double median(Figures& figures) {
+    if (figures.ms.empty()) return 0.0;
+    std::sort(figures.ms.begin(), figures.ms.end());
+    return figures.ms[figures.ms.size() / 2];
+}
+
+// Times of a second pass join those of the first; the memory figures are the first pass's.
+void addPass(LargeFigures& into, const LargeFigures& pass) {
+    if (!into.measured) {
+        into = pass;
+        return;
+    }
+    into.preview.ms.insert(into.preview.ms.end(), pass.preview.ms.begin(), pass.preview.ms.end());
+    into.picture.ms.insert(into.picture.ms.end(), pass.picture.ms.begin(), pass.picture.ms.end());
+    into.pictureCpuMs = (into.pictureCpuMs + pass.pictureCpuMs) / 2;
+}
+
+void largeRequests() {
+    const std::string pictureRequest = largePictureRequest();
+    const char* baselineFolder = std::getenv("KV_BASELINE_BIN");
+    const bool withBaseline = baselineFolder != nullptr && baselineFolder[0] != '\0';
+    LargeFigures current, baseline;
+    // The two builds take turns, so that a busy moment of the machine does not fall on one only.
+    for (int pass = 0; pass < kLargePasses; ++pass) {
+        addPass(current, measureLarge(kvtest::serviceBinary(), "current", pictureRequest));
+        if (withBaseline) {
+            addPass(baseline, measureLarge(std::string(baselineFolder) + "/kvPrinter", "baseline", pictureRequest));
+        }
+    }
+
+    std::printf("\nlarge requests over WebSocket (medians; %d picture prints of a %zu-byte request, %d previews)%s\n",
+                kLargePrints * kLargePasses, pictureRequest.size(), kLargePreviewRounds * kLargePasses,
+                withBaseline ? (std::string(", baseline ") + baselineFolder).c_str() : "");
+    std::printf("  %-44s %12s %12s %10s\n", "", "current", withBaseline ? "baseline" : "", withBaseline ? "ratio" : "");
+    const auto timeRow = [&](const char* what, double x, double y) {
+        if (withBaseline && baseline.measured && y > 0) {
+            std::printf("  %-44s %9.2f ms %9.2f ms %10.2f\n", what, x, y, x / y);
+        } else {
+            std::printf("  %-44s %9.2f ms\n", what, x);
+        }
+    };
+    const auto memoryRow = [&](const char* what, long a, long b) {
+        if (withBaseline && baseline.measured) {
+            std::printf("  %-44s %8.1f MiB %8.1f MiB %10.2f\n", what, a / 1024.0, b / 1024.0,
+                        b > 0 ? static_cast<double>(a) / b : 0.0);
+        } else {
+            std::printf("  %-44s %8.1f MiB\n", what, a / 1024.0);
+        }
+    };
+    timeRow("preview of 100 x 150 mm at 8 dots/mm", median(current.preview), median(baseline.preview));
+    timeRow("picture print of about 16 MiB", median(current.picture), median(baseline.picture));
+    timeRow("  service CPU time per picture print (mean)", current.pictureCpuMs, baseline.pictureCpuMs);
+    memoryRow("resident size idle, before the prints", current.idleKb, baseline.idleKb);
+    memoryRow("peak resident size", current.peakKb, baseline.peakKb);
+    memoryRow("resident size 3 s after five picture prints", current.afterKb, baseline.afterKb);
+}
+
 }  // namespace
 
-int main() {
+// With --large only the figures of large requests are measured.
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--large") {
+        largeRequests();
+        return 0;
+    }
     const std::string workDir = kvtest::freshWorkDir("bench.e2e-in-process");
     const std::string picture = largePicture();
     std::printf("end to end: a 50 x 30 mm label (text, Code 128, QR code, line, rectangle, picture) and a "
                 "2000 x 1200 pixel PNG picture\n");
     overWebSocket(picture);
+    largeRequests();
     inProcess(workDir, picture);
     return 0;
 }

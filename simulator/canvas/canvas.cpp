@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "sdk/thirdLibrary.h"
@@ -134,13 +136,21 @@ public:
     // The label so far, handed out until freeData; null before the first board.
     char* label() {
         if (!hasBoard_) return nullptr;
+        // The elements (pictures among them, of megabytes) are lent to the document, not copied.
         Json::Value document = board_;
-        document["elements"] = elements_;
+        struct Lent {
+            Json::Value& from;
+            Json::Value& to;
+            ~Lent() { to.swap(from); }
+        } lent{elements_, document["elements"]};
+        lent.to.swap(lent.from);
         Json::StreamWriterBuilder writer;
         writer["indentation"] = "";
         // Every number came from a float written shortest, which 15 digits reproduce exactly.
         writer["precision"] = 15;
-        const std::string json = Json::writeString(writer, document);
+        std::ostringstream written;
+        std::unique_ptr<Json::StreamWriter>(writer.newStreamWriter())->write(document, &written);
+        const std::string json = std::move(written).str();
         char* out = static_cast<char*>(std::malloc(json.size() + 1));
         if (out == nullptr) return nullptr;
         std::memcpy(out, json.c_str(), json.size() + 1);
@@ -288,10 +298,21 @@ KV_SIM_EXPORT int32_t DrawLableGraph(float x, float y, float width, float height
 KV_SIM_EXPORT int32_t DrawLableImage(const char* imageData, float x, float y, float width, float height,
                                      int32_t rotate, int32_t mode, float imageProcessingValue) {
     Canvas& canvas = Canvas::instance();
-    auto lock = canvas.call("DrawLableImage", list({text(imageData), number(x), number(y), number(width),
-                                                    number(height), rotate, mode, number(imageProcessingValue)}));
+    // A picture may be megabytes: it is copied once, for the trace line and then for the element.
+    Json::Value args(Json::arrayValue);
+    args.append(text(imageData));
+    for (const Json::Value& v : {number(x), number(y), number(width), number(height), Json::Value(rotate),
+                                 Json::Value(mode), number(imageProcessingValue)}) {
+        args.append(v);
+    }
+    auto lock = canvas.call("DrawLableImage", args);
     Json::Value e = Canvas::element("image", x, y, width, height, rotate);
-    put(e, "imageData", labelText(imageData));
+    // A picture's base64 is valid text: it moves from the trace line into the element uncopied.
+    if (imageData != nullptr && kvsim::isValidUtf8(imageData)) {
+        e["imageData"].swap(args[0]);
+    } else {
+        put(e, "imageData", labelText(imageData));
+    }
     e["mode"] = mode;
     e["imageProcessingValue"] = number(imageProcessingValue);
     canvas.add(std::move(e));

@@ -135,6 +135,23 @@ TEST_F(DrawThroughService, DrawingAnswersDoNotChangeTheServicesCurrentName) {
     EXPECT_EQ(service.getCurrentApiName(), "getPrintQuality");
 }
 
+// The bridge is handed the request as the service's strict reader parsed it. What that reader
+// takes beyond plain JSON reaches the handler with the values that a lenient reading gives.
+TEST_F(DrawThroughService, RequestsTheStrictReaderTakesReachTheHandlerWithTheirValues) {
+    const char* const texts[] = {
+        R"({/* c */"apiName":"DrawLableText","parameter":{"x":1.5}})",
+        "{\"apiName\":\"DrawLableText\", // c\n\"parameter\":{\"x\":1.5}}",
+        R"({"apiName":"DrawLableText","parameter":{"x":1.5 /* c */}})",
+        R"({"apiName":"DrawLableText","parameter":{"x":1.5}} and after the root)",
+        R"({"apiName":"getPrintQuality","apiName":"DrawLableText","parameter":{"x":0,"x":1.5}})",
+    };
+    for (const char* text : texts) {
+        EXPECT_EQ(service.answerRequest(text), answer("DrawLableText", 0, "DrawLableText success!", 0)) << text;
+        EXPECT_EQ(FakeThirdLibrary::instance().lastArgs("DrawLableText")[0].asDouble(), 1.5) << text;
+    }
+    EXPECT_EQ(FakeThirdLibrary::instance().callCount("DrawLableText"), 5);
+}
+
 TEST_F(DrawThroughService, TextThatIsNotJsonIsNotAnswered) {
     LogCapture log;
     // Nested beyond the JSON library's limit: it throws, which is not the bridge crashing.
@@ -144,6 +161,7 @@ TEST_F(DrawThroughService, TextThatIsNotJsonIsNotAnswered) {
     EXPECT_FALSE(service.answerRequest(deep));
     for (const std::string& m : log.messages()) EXPECT_EQ(m.find("Image Gallery interface crash!"), std::string::npos) << m;
     EXPECT_FALSE(service.answerRequest("DrawLableText"));
+    EXPECT_FALSE(service.answerRequest(R"({"apiName":"DrawLableText","parameter":{"fontStyle":[true,/* c */false]}})"));
     EXPECT_FALSE(service.answerRequest(R"(// x
 {"apiName":"DrawLableText"})"));
     EXPECT_TRUE(FakeThirdLibrary::instance().calls.empty());

@@ -17,9 +17,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The log messages of the INFO file in a folder, without the library's own header lines.
-std::vector<std::string> infoMessages(const fs::path& dir) {
-    std::vector<std::string> messages;
+// The log lines of the INFO file in a folder, whole, without the library's own header lines.
+std::vector<std::string> infoLines(const fs::path& dir) {
+    std::vector<std::string> lines;
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
         const std::string name = entry.path().filename().string();
@@ -27,12 +27,30 @@ std::vector<std::string> infoMessages(const fs::path& dir) {
         std::ifstream in(entry.path());
         std::string line;
         while (std::getline(in, line)) {
-            const size_t end = line.find("] ");
-            if (line.empty() || line[0] != 'I' || end == std::string::npos) continue;
-            messages.push_back(line.substr(end + 2));
+            if (line.empty() || line[0] != 'I' || line.find("] ") == std::string::npos) continue;
+            lines.push_back(line);
         }
     }
+    return lines;
+}
+
+// Their messages, after the line header.
+std::vector<std::string> infoMessages(const fs::path& dir) {
+    std::vector<std::string> messages;
+    for (const std::string& line : infoLines(dir)) messages.push_back(line.substr(line.find("] ") + 2));
     return messages;
+}
+
+// One log statement, so that both ways of streaming the text get the same line header.
+struct Streamed {
+    const std::string& text;
+    bool kept;
+};
+std::ostream& operator<<(std::ostream& line, const Streamed& s) {
+    return s.kept ? line << keptInLog(s.text) : line << s.text;
+}
+void logReceived(const std::string& text, bool kept) {
+    LOG(INFO) << "[INFO]:" << "receive msg is " << Streamed{text, kept};
 }
 
 class LogSetupTest : public ::testing::Test {
@@ -104,6 +122,37 @@ TEST_F(LogSetupTest, ShutDownLogsItsLineLastAndLoggingCanBeSetUpAgain) {
     const std::string again = (root / "again").string();
     initLogPrinting(again);
     EXPECT_EQ(infoMessages(again).at(0), "initLog()");
+}
+
+// The library keeps the first 29,998 bytes of a line, its header included, and a line break.
+// Streaming only those bytes of a long request gives the file the very same line.
+TEST_F(LogSetupTest, ATextStreamedAsFarAsTheLineKeepsItGivesTheSameLine) {
+    const std::string dir = (root / "long").string();
+    initLogPrinting(dir);
+    std::string request;
+    while (request.size() < 100000) request += std::to_string(request.size()) + ",";
+    const std::vector<std::string> texts = {request, request.substr(0, 29950), "short", ""};
+    for (const std::string& text : texts) {
+        logReceived(text, false);
+        logReceived(text, true);
+    }
+
+    const std::vector<std::string> lines = infoLines(dir);
+    ASSERT_EQ(lines.size(), 2 + 2 * texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string& whole = lines[2 + 2 * i];
+        const std::string& kept = lines[3 + 2 * i];
+        // The same but for the time in the header ("IYYYYMMDD hh:mm:ss.uuuuuu").
+        EXPECT_EQ(kept.size(), whole.size()) << i;
+        EXPECT_EQ(kept.substr(26), whole.substr(26)) << i;
+        const std::string message = kept.substr(kept.find("] ") + 2);
+        const std::string full = "[INFO]:receive msg is " + texts[i];
+        EXPECT_EQ(message, full.substr(0, message.size())) << i;
+        if (message.size() < full.size()) {
+            EXPECT_EQ(kept.size(), 29998u) << i;
+        }
+    }
+    EXPECT_LT(lines[2].size(), request.size());
 }
 
 TEST_F(LogSetupTest, WithoutTheMarkerBesideTheProgramNothingIsSetUp) {

@@ -191,6 +191,10 @@ TEST_P(ImageSize, ComesFromTheHeaderOfTheFirstMatchingFormat) {
 
 const std::string kJfifApp0 = std::string("\xFF\xE0", 2) + be16(16) + "JFIF" + zeros(10);
 const std::string kSof0 = std::string("\xFF\xC0", 2) + be16(17) + "\x08" + be16(240) + be16(400) + zeros(12);
+// Segments of some 70,000 bytes before the frame header, as metadata and colour profiles make them:
+// only the header's bytes are decoded, and here they lie far into the picture.
+const std::string kLargeSegments = std::string("\xFF\xE1", 2) + be16(65535) + zeros(65533) +
+                                   std::string("\xFF\xE2", 2) + be16(5000) + zeros(4998);
 
 INSTANTIATE_TEST_SUITE_P(
     Headers, ImageSize,
@@ -216,6 +220,9 @@ INSTANTIATE_TEST_SUITE_P(
         SizeCase{"jpeg whose segment runs past the end", std::string("\xFF\xD8\xFF\xE0", 4) + be16(60000), -1, -1},
         SizeCase{"jpeg with a zero segment length", std::string("\xFF\xD8\xFF\xE0", 4) + be16(0) + kSof0, -1, -1},
         SizeCase{"jpeg of two bytes", "\xFF\xD8", -1, -1},
+        SizeCase{"jpeg with large segments before SOF0", "\xFF\xD8" + kLargeSegments + kSof0, 400, 240},
+        SizeCase{"jpeg with large segments, cut inside SOF0", "\xFF\xD8" + kLargeSegments + kSof0.substr(0, 7), -1,
+                 -1},
         SizeCase{"bmp with a 12-byte header", bmp(12, le16(640) + le16(480)), 640, 480},
         SizeCase{"bmp with a 40-byte header", bmp(40, le32(640) + le32(480)), 640, 480},
         SizeCase{"bmp stored top-down", bmp(40, le32(200) + le32(static_cast<uint32_t>(-100))), 200, 100},

@@ -50,3 +50,21 @@ void unInitLog() {
     LOG(INFO) << "unInitLog()";
     google::ShutdownGoogleLogging();
 }
+
+std::ostream& operator<<(std::ostream& line, KeptInLog kept) {
+    auto* logLine = dynamic_cast<google::LogMessage::LogStream*>(&line);
+    // Any other stream, or a field width to fill, gets the whole text.
+    if (logLine == nullptr || line.width() != 0) return line << kept.text;
+    // Piece by piece until a piece no longer fits whole: the line is then full, and the library
+    // would drop everything after it.
+    constexpr size_t kPiece = 4096;
+    std::string_view rest = kept.text;
+    while (!rest.empty()) {
+        const std::string_view piece = rest.substr(0, kPiece);
+        const size_t before = logLine->pcount();
+        line << piece;
+        if (logLine->pcount() - before < piece.size()) break;
+        rest.remove_prefix(piece.size());
+    }
+    return line;
+}

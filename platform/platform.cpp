@@ -123,10 +123,6 @@ bool raiseDescriptorLimit() {
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
-void returnFreeMemory() {
-    malloc_trim(0);
-}
-
 uint64_t tickCount64() {
     using namespace std::chrono;
     return static_cast<uint64_t>(

@@ -45,8 +45,6 @@ std::string commonAppDataFolder();
 bool readRegularFile(const std::string& path, std::vector<unsigned char>& data, uint64_t maxBytes);
 // Raises the soft limit of open descriptors to the hard limit; false when it could not.
 bool raiseDescriptorLimit();
-// Gives the heap's free pages back to the system (the allocator keeps them otherwise).
-void returnFreeMemory();
 
 // ---- time ----------------------------------------------------------------------------------
 

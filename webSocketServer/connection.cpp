@@ -46,7 +46,7 @@ void returnMemoryOfEndedConnections(net::io_context& ioc) {
     auto timer = std::make_shared<net::steady_timer>(ioc, std::chrono::seconds(1));
     timer->async_wait([timer](boost::system::error_code ec) {
         scheduled.store(false);
-        if (!ec) platform::returnFreeMemory();
+        if (!ec) platform::releaseFreeMemory();
     });
 }
 

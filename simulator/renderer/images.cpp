@@ -23,6 +23,19 @@ Surface pictureSurface(const Picture& picture) {
                                                        picture.stride));
 }
 
+// True when a picture pixel lands on about one page pixel, turned by right angles at most: a picture
+// printed as the whole label, whose size in millimetres is cut to whole ones. Filtering then only
+// blurs what it resamples, and it is the most costly part of printing a large picture.
+bool nearlyOwnSize(cairo_t* cr) {
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    const bool straight = (m.xy == 0.0 && m.yx == 0.0) || (m.xx == 0.0 && m.yy == 0.0);
+    const double scaleX = std::hypot(m.xx, m.yx);
+    const double scaleY = std::hypot(m.xy, m.yy);
+    constexpr double kTolerance = 1.0 / 64.0;
+    return straight && std::abs(scaleX - 1.0) <= kTolerance && std::abs(scaleY - 1.0) <= kTolerance;
+}
+
 // The picture stretched over the rectangle of the current user space as a pattern source.
 void setPictureSource(cairo_t* cr, cairo_surface_t* surface, const Picture& picture, double x, double y,
                       double width, double height) {
@@ -34,7 +47,7 @@ void setPictureSource(cairo_t* cr, cairo_surface_t* surface, const Picture& pict
     cairo_pattern_t* pattern = cairo_get_source(cr);
     // Padding keeps the edge pixels whole up to the box's edge instead of fading out.
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_pattern_set_filter(pattern, CAIRO_FILTER_GOOD);
+    cairo_pattern_set_filter(pattern, nearlyOwnSize(cr) ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
 }
 
 }  // namespace

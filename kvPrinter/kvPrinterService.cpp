@@ -94,8 +94,8 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
         setCurrentApiName("");
         return parameterErrorResult();
     }
-    // Dispatch on the name read here: a dropped client may overwrite currentApiName from the
-    // network thread at any moment.
+    // Dispatch on the name read here, not on currentApiName read back, which other threads can
+    // reach through the service's setters.
     const std::string apiName = name != nullptr && !name->isNull() ? name->asString() : std::string();
     setCurrentApiName(apiName);
 

@@ -243,7 +243,7 @@ void Connection::queueText(std::string text) {
 
 void Connection::doWrite() {
     const std::string& text = sendQueue.front();
-    LOG(INFO) << "[INFO]:" << "websocket async send msg is: " << text;
+    LOG(INFO) << "[INFO]:" << "websocket async send msg is: " << keptInLog(text);
     // The text stays at the front of the queue, unchanged, until the write completes.
     ws->async_write(net::buffer(text), beast::bind_front_handler(&Connection::onWrite, shared_from_this()));
 }

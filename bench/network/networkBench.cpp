@@ -92,15 +92,6 @@ std::unique_ptr<kvtest::ServiceProcess> startService(const std::string& binDir, 
     return service;
 }
 
-int openDescriptors(pid_t pid) {
-    DIR* folder = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (folder == nullptr) return -1;
-    int count = 0;
-    while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.' ? 1 : 0;
-    closedir(folder);
-    return count;
-}
-
 // Context switches of every thread of the process so far: each one is a wake-up.
 long contextSwitches(pid_t pid) {
     long total = 0;
@@ -268,7 +259,7 @@ void flood(pid_t service, Figures& out) {
 // Connections that never complete the handshake: half send nothing, half send half an upgrade.
 void halfOpenConnections(pid_t service, Figures& out) {
     progress("2,000 connections that never complete the handshake (35 s)");
-    const int idleDescriptors = openDescriptors(service);
+    const int idleDescriptors = kvtest::openDescriptors(service);
     const long idleMemory = kvtest::residentKilobytes(service);
     std::vector<std::unique_ptr<kvtest::RawTcpClient>> clients;
     for (int i = 0; i < kHalfOpenConnections; ++i) {
@@ -278,12 +269,12 @@ void halfOpenConnections(pid_t service, Figures& out) {
         clients.push_back(std::move(client));
     }
     std::this_thread::sleep_for(3s);
-    const int heldDescriptors = openDescriptors(service);
+    const int heldDescriptors = kvtest::openDescriptors(service);
     std::this_thread::sleep_for(kHalfOpenWait - 3s);
     out.push_back({"descriptors idle", static_cast<double>(idleDescriptors), false});
     out.push_back({"descriptors 3 s after 2,000 connections that never complete the handshake",
                    static_cast<double>(heldDescriptors), false});
-    out.push_back({"descriptors 35 s after them", static_cast<double>(openDescriptors(service)), false});
+    out.push_back({"descriptors 35 s after them", static_cast<double>(kvtest::openDescriptors(service)), false});
     out.push_back({"resident memory over idle 35 s after them, MB",
                    static_cast<double>(kvtest::residentKilobytes(service) - idleMemory) / 1024.0, false});
 }

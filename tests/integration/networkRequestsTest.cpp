@@ -6,7 +6,6 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/websocket/error.hpp>
 
-#include <dirent.h>
 #include <sys/resource.h>
 
 #include <cstdint>
@@ -261,22 +260,12 @@ TEST_F(NetworkRequests, AClientThatStopsReadingDoesNotHoldUpOthers) {
     expectServed(other);
 }
 
-// The descriptors a process has open.
-int openDescriptors(pid_t pid) {
-    DIR* folder = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (folder == nullptr) return -1;
-    int count = 0;
-    while (dirent* entry = readdir(folder)) count += entry->d_name[0] != '.' ? 1 : 0;
-    closedir(folder);
-    return count;
-}
-
 TEST_F(NetworkRequests, AtTheDescriptorLimitTheListenerWaitsBetweenAcceptsAndServesOnceSomeAreFree) {
     // UndefinedBehaviorSanitizer reads memory through a pipe of its own for its type checks; with
     // no descriptor left it takes every object for a wrong one.
     if (std::string(KV_SANITIZE).find("undefined") != std::string::npos) GTEST_SKIP() << "no descriptor for the sanitizer";
     // A few descriptors above what the service has open now, then more clients than that.
-    const int open = openDescriptors(service().pid());
+    const int open = kvtest::openDescriptors(service().pid());
     ASSERT_GT(open, 0);
     const rlimit tight{static_cast<rlim_t>(open + 3), static_cast<rlim_t>(open + 3)};
     ASSERT_EQ(prlimit(service().pid(), RLIMIT_NOFILE, &tight, nullptr), 0);

@@ -100,6 +100,13 @@ long residentKilobytes(pid_t pid) {
     return -1;
 }
 
+int openDescriptors(pid_t pid) {
+    std::error_code error;
+    std::filesystem::directory_iterator entries("/proc/" + std::to_string(pid) + "/fd", error);
+    if (error) return -1;
+    return static_cast<int>(std::distance(entries, std::filesystem::directory_iterator()));
+}
+
 ServiceProcess::ServiceProcess(ServiceOptions options) : options_(std::move(options)) {
     if (options_.binary.empty()) options_.binary = serviceBinary();
 }

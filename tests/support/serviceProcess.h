@@ -50,6 +50,8 @@ std::string freshWorkDir(const std::string& name);
 std::string readFile(const std::string& path);
 // Resident memory of a process in kilobytes (VmRSS), or -1.
 long residentKilobytes(pid_t pid);
+// The descriptors a process has open, or -1.
+int openDescriptors(pid_t pid);
 
 class ServiceProcess {
 public:

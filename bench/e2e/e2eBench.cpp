@@ -260,14 +260,20 @@ std::string answerText(e2e::Session& session, const std::string& apiName, const 
     return answer ? answer->text : std::string();
 }
 
-void overWebSocket(const std::string& picture) {
+// A service in a fresh folder, with neither the trace nor the printed copies: the figures are of
+// the service alone. An empty binary is this build's.
+kvtest::ServiceOptions benchService(const std::string& folder, const std::string& binary = "") {
     kvtest::ServiceOptions options;
-    options.workDir = kvtest::freshWorkDir("bench.e2e");
+    options.workDir = kvtest::freshWorkDir(folder);
+    options.binary = binary;
     options.scenario = kScenario;
-    // Neither the trace nor the printed copies: the figures are of the service alone.
     options.environment["KVSIM_TRACE"] = "";
     options.environment["KVSIM_OUTPUT"] = "";
-    kvtest::ServiceProcess service(options);
+    return options;
+}
+
+void overWebSocket(const std::string& picture) {
+    kvtest::ServiceProcess service(benchService("bench.e2e"));
     kvtest::WsTestClient client;
     if (!service.start() || !client.connect()) {
         std::printf("over WebSocket: the service did not start; its standard error:\n%s\n", service.stderrText().c_str());
@@ -373,13 +379,7 @@ double cpuMs(pid_t pid) {
 // then previews of the 100 x 150 mm label.
 LargeFigures measureLarge(const std::string& binary, const std::string& name, const std::string& pictureRequest) {
     LargeFigures figures;
-    kvtest::ServiceOptions options;
-    options.workDir = kvtest::freshWorkDir("bench.e2e-large-" + name);
-    options.binary = binary;
-    options.scenario = kScenario;
-    options.environment["KVSIM_TRACE"] = "";
-    options.environment["KVSIM_OUTPUT"] = "";
-    kvtest::ServiceProcess service(options);
+    kvtest::ServiceProcess service(benchService("bench.e2e-large-" + name, binary));
     kvtest::WsTestClient client;
     if (!service.start() || !client.connect()) {
         std::printf("%s: the service %s did not start; its standard error:\n%s\n", name.c_str(), binary.c_str(),

@@ -17,9 +17,6 @@ namespace {
 
 using Handler = std::string (*)(cKvPrinterService&, Json::Value&);
 
-// From this size on, the memory that a request took is handed back to the system after it.
-constexpr size_t kLargeRequestBytes = 1u << 20;
-
 // The reader refuses nesting deeper than its stack limit with an exception instead of a false
 // result; such a text cannot be read either, so it gets no answer like any other. The text is
 // read where it lies: given a std::string, the reader would keep a copy of it until its next text.
@@ -115,12 +112,8 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
 }
 
 bool cKvPrinterService::callPrintApi(std::string request) {
-    const bool large = request.size() >= kLargeRequestBytes;
     std::optional<std::string> answer = answerRequest(std::move(request));
     if (answer) sendToCurrentClient(std::move(*answer));
-    // What a large request took stays with the allocator unless it is handed back; the client
-    // has its answer already.
-    if (large) platform::releaseFreeMemory();
     return answer.has_value();
 }
 

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <exception>
+#include <string_view>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -19,6 +22,9 @@ namespace {
 std::atomic<bool> workerStopRequested{false};
 
 constexpr unsigned kWorkerPauseMs = 10;
+// From this size on, what a request took is given back to the system once the worker is idle.
+constexpr size_t kLargeRequestBytes = 1u << 20;
+constexpr std::chrono::milliseconds kIdleBeforeGivingBack{500};
 
 // The thread that ends the job and closes the printer for clients that went away, so that the
 // network thread never waits for the SDK. One pair of calls per client, in order.
@@ -49,11 +55,30 @@ std::optional<PrintTask> takeNextLocked(std::vector<QueuedPrintTask>& discarded)
     return std::move(next.task);
 }
 
-// The worker: the next task, once there is one; nothing once the worker is told to stop.
-std::optional<PrintTask> waitForPrintTask() {
+// A plain byte search for "stopPrint" (it counts wherever it stands, even inside a value). The
+// searcher skips ahead by up to the word's length, which matters in megabytes of base64, where
+// its first letter is everywhere.
+bool containsStop(const std::string& message) {
+    static constexpr std::string_view kStop = "stopPrint";
+    static const std::boyer_moore_horspool_searcher searcher(kStop.begin(), kStop.end());
+    return std::search(message.begin(), message.end(), searcher) != message.end();
+}
+
+// The worker: the next task, once there is one; nothing once the worker is told to stop. After a
+// large request, the memory it took goes back to the system once the worker has been idle for a
+// while: the allocator would keep it for good, and giving it back between the requests of a
+// series would only make each of them take it from the system again.
+std::optional<PrintTask> waitForPrintTask(bool& memoryToGiveBack) {
     std::vector<QueuedPrintTask> discarded;
     std::unique_lock<std::mutex> lock(printTaskQueue.mutex);
-    printTaskQueue.wake.wait(lock, [] { return workerStopRequested.load() || !printTaskQueue.tasks.empty(); });
+    const auto ready = [] { return workerStopRequested.load() || !printTaskQueue.tasks.empty(); };
+    if (memoryToGiveBack && !printTaskQueue.wake.wait_for(lock, kIdleBeforeGivingBack, ready)) {
+        lock.unlock();
+        platform::releaseFreeMemory();
+        memoryToGiveBack = false;
+        lock.lock();
+    }
+    printTaskQueue.wake.wait(lock, ready);
     if (workerStopRequested.load()) return std::nullopt;
     std::optional<PrintTask> task = takeNextLocked(discarded);
     lock.unlock();
@@ -83,7 +108,7 @@ void disconnectLoop() {
 void pushPrintTask(std::string clientId, std::string message, QueueShare share) {
     QueuedPrintTask queued;
     // A plain byte search: the word counts wherever it stands, even inside a value.
-    queued.task.priority = message.find("stopPrint") != std::string::npos ? 3 : 1;
+    queued.task.priority = containsStop(message) ? 3 : 1;
     queued.task.clientId = std::move(clientId);
     queued.task.message = std::move(message);
     queued.share = std::move(share);
@@ -113,8 +138,10 @@ void setCurrentClientId(std::string clientId) {
 }
 
 void printWorkLoop() {
-    while (std::optional<PrintTask> task = waitForPrintTask()) {
+    bool memoryToGiveBack = false;
+    while (std::optional<PrintTask> task = waitForPrintTask(memoryToGiveBack)) {
         setCurrentClientId(task->clientId);
+        if (task->message.size() >= kLargeRequestBytes) memoryToGiveBack = true;
         // Nothing a request does may end the worker.
         try {
             if (printerService != nullptr) printerService->callPrintApi(std::move(task->message));

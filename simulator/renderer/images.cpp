@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace kvrender {
 
@@ -48,6 +49,44 @@ void setPictureSource(cairo_t* cr, cairo_surface_t* surface, const Picture& pict
     // Padding keeps the edge pixels whole up to the box's edge instead of fading out.
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
     cairo_pattern_set_filter(pattern, nearlyOwnSize(cr) ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+}
+
+// The picture print's case, the largest picture there is: the picture's pixels land on about one
+// page pixel each, unturned, and its rectangle on whole page pixels. Each scratch pixel then takes
+// the nearest picture pixel directly, as cairo's nearest filter would, without its general
+// resampling. False when the case does not apply.
+bool sampleStraight(const cairo_matrix_t& toPage, const Picture& picture, double x, double y, double width,
+                    double height, int x0, int y0, cairo_surface_t* scratch) {
+    cairo_matrix_t m = toPage;
+    cairo_matrix_translate(&m, x, y);
+    cairo_matrix_scale(&m, width / picture.width, height / picture.height);
+    constexpr double kTolerance = 1.0 / 64.0;
+    if (m.xy != 0.0 || m.yx != 0.0 || std::abs(m.xx - 1.0) > kTolerance || std::abs(m.yy - 1.0) > kTolerance) {
+        return false;
+    }
+    const auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
+    if (!whole(m.x0) || !whole(m.y0) || !whole(m.x0 + m.xx * picture.width) || !whole(m.y0 + m.yy * picture.height)) {
+        return false;
+    }
+    const int columns = cairo_image_surface_get_width(scratch);
+    const int rows = cairo_image_surface_get_height(scratch);
+    std::vector<int> sourceColumn(static_cast<size_t>(columns));
+    for (int column = 0; column < columns; ++column) {
+        const double source = std::floor((x0 + column + 0.5 - m.x0) / m.xx);
+        sourceColumn[static_cast<size_t>(column)] = static_cast<int>(std::clamp(source, 0.0, picture.width - 1.0));
+    }
+    cairo_surface_flush(scratch);
+    unsigned char* data = cairo_image_surface_get_data(scratch);
+    const int stride = cairo_image_surface_get_stride(scratch);
+    for (int row = 0; row < rows; ++row) {
+        const double source = std::floor((y0 + row + 0.5 - m.y0) / m.yy);
+        const int sourceRow = static_cast<int>(std::clamp(source, 0.0, picture.height - 1.0));
+        const unsigned char* from = picture.coverage.data() + static_cast<size_t>(sourceRow) * picture.stride;
+        unsigned char* to = data + static_cast<size_t>(row) * stride;
+        for (int column = 0; column < columns; ++column) to[column] = from[sourceColumn[static_cast<size_t>(column)]];
+    }
+    cairo_surface_mark_dirty(scratch);
+    return true;
 }
 
 }  // namespace
@@ -96,17 +135,19 @@ void paintPicture(cairo_t* cr, const Picture& picture, double x, double y, doubl
 
     const Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_A8, x1 - x0, y1 - y0));
     if (cairo_surface_status(scratch.get()) != CAIRO_STATUS_SUCCESS) return;
-    cairo_t* scratchCr = cairo_create(scratch.get());
     cairo_matrix_t matrix;
     cairo_get_matrix(cr, &matrix);
-    matrix.x0 -= x0;
-    matrix.y0 -= y0;
-    cairo_set_matrix(scratchCr, &matrix);
-    setPictureSource(scratchCr, source.get(), picture, x, y, width, height);
-    cairo_paint(scratchCr);
-    const bool drawn = cairo_status(scratchCr) == CAIRO_STATUS_SUCCESS;
-    cairo_destroy(scratchCr);
-    if (!drawn) return;
+    if (!sampleStraight(matrix, picture, x, y, width, height, x0, y0, scratch.get())) {
+        cairo_t* scratchCr = cairo_create(scratch.get());
+        matrix.x0 -= x0;
+        matrix.y0 -= y0;
+        cairo_set_matrix(scratchCr, &matrix);
+        setPictureSource(scratchCr, source.get(), picture, x, y, width, height);
+        cairo_paint(scratchCr);
+        const bool drawn = cairo_status(scratchCr) == CAIRO_STATUS_SUCCESS;
+        cairo_destroy(scratchCr);
+        if (!drawn) return;
+    }
 
     cairo_surface_flush(scratch.get());
     unsigned char* data = cairo_image_surface_get_data(scratch.get());

@@ -142,8 +142,12 @@ std::vector<unsigned char> packRows(const Coverage& page) {
     for (int y = 0; y < page.height; ++y) {
         const unsigned char* cover = page.pixels.data() + static_cast<size_t>(y) * page.width;
         unsigned char* out = rows.data() + rowBytes * static_cast<size_t>(y);
-        for (int x = 0; x < page.width; ++x) {
-            if (cover[x] >= 128) out[x >> 3] |= static_cast<unsigned char>(0x80u >> (x & 7));
+        // Eight pixels make one byte, the leftmost in its highest bit.
+        for (int x = 0; x < page.width; x += 8) {
+            const int count = std::min(8, page.width - x);
+            unsigned bits = 0;
+            for (int k = 0; k < count; ++k) bits |= (cover[x + k] >= 128 ? 0x80u : 0u) >> k;
+            out[x >> 3] = static_cast<unsigned char>(bits);
         }
     }
     return rows;

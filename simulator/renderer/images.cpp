@@ -27,9 +27,7 @@ Surface pictureSurface(const Picture& picture) {
 // True when a picture pixel lands on about one page pixel, turned by right angles at most: a picture
 // printed as the whole label, whose size in millimetres is cut to whole ones. Filtering then only
 // blurs what it resamples, and it is the most costly part of printing a large picture.
-bool nearlyOwnSize(cairo_t* cr) {
-    cairo_matrix_t m;
-    cairo_get_matrix(cr, &m);
+bool nearlyOwnSize(const cairo_matrix_t& m) {
     const bool straight = (m.xy == 0.0 && m.yx == 0.0) || (m.xx == 0.0 && m.yy == 0.0);
     const double scaleX = std::hypot(m.xx, m.yx);
     const double scaleY = std::hypot(m.xy, m.yy);
@@ -48,7 +46,9 @@ void setPictureSource(cairo_t* cr, cairo_surface_t* surface, const Picture& pict
     cairo_pattern_t* pattern = cairo_get_source(cr);
     // Padding keeps the edge pixels whole up to the box's edge instead of fading out.
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_pattern_set_filter(pattern, nearlyOwnSize(cr) ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+    cairo_matrix_t toPage;
+    cairo_get_matrix(cr, &toPage);
+    cairo_pattern_set_filter(pattern, nearlyOwnSize(toPage) ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
 }
 
 // The picture print's case, the largest picture there is: the picture's pixels land on about one
@@ -60,10 +60,7 @@ bool sampleStraight(const cairo_matrix_t& toPage, const Picture& picture, double
     cairo_matrix_t m = toPage;
     cairo_matrix_translate(&m, x, y);
     cairo_matrix_scale(&m, width / picture.width, height / picture.height);
-    constexpr double kTolerance = 1.0 / 64.0;
-    if (m.xy != 0.0 || m.yx != 0.0 || std::abs(m.xx - 1.0) > kTolerance || std::abs(m.yy - 1.0) > kTolerance) {
-        return false;
-    }
+    if (m.xy != 0.0 || m.yx != 0.0 || m.xx < 0.0 || m.yy < 0.0 || !nearlyOwnSize(m)) return false;
     const auto whole = [](double v) { return std::abs(v - std::round(v)) < 1e-6; };
     if (!whole(m.x0) || !whole(m.y0) || !whole(m.x0 + m.xx * picture.width) || !whole(m.y0 + m.yy * picture.height)) {
         return false;

@@ -26,12 +26,15 @@ constexpr unsigned kWorkerPauseMs = 10;
 constexpr size_t kLargeRequestBytes = 1u << 20;
 constexpr std::chrono::milliseconds kIdleBeforeGivingBack{500};
 
-// The thread that ends the job and closes the printer for clients that went away, so that the
-// network thread never waits for the SDK. One pair of calls per client, in order.
+// Clients that went away and whose job end and printer close are still to be done, on a thread
+// of their own so that the network thread never waits for the SDK. Guarded by the queue's mutex:
+// while a departure is pending or being handled the worker takes no request, so a request that
+// arrives after a departure never meets the printer before that departure has closed it.
+// Departures that wait together are handled as one: the printer ends in the same state.
 struct DisconnectWorker {
-    std::mutex mutex;
     std::condition_variable wake;
-    size_t pending = 0;
+    bool pending = false;
+    bool handling = false;
     bool running = false;
     bool stopping = false;
     std::thread thread;
@@ -41,6 +44,16 @@ DisconnectWorker& disconnectWorker() {
     static DisconnectWorker worker;
     return worker;
 }
+
+// Freed memory that the allocator keeps, to be given back to the system once nothing has
+// happened for a while: giving it back holds the one heap, so every thread that allocates waits.
+// Guarded by the queue's mutex.
+struct MemoryToGiveBack {
+    bool pending = false;
+    std::chrono::steady_clock::time_point lastNoted;
+};
+
+MemoryToGiveBack memoryToGiveBack;
 
 // Under the queue's lock: the next task. A stop moves every waiting task into `discarded`, which
 // the caller releases after unlocking.
@@ -64,21 +77,34 @@ bool containsStop(const std::string& message) {
     return std::search(message.begin(), message.end(), searcher) != message.end();
 }
 
-// The worker: the next task, once there is one; nothing once the worker is told to stop. After a
-// large request, the memory it took goes back to the system once the worker has been idle for a
-// while: the allocator would keep it for good, and giving it back between the requests of a
-// series would only make each of them take it from the system again.
-std::optional<PrintTask> waitForPrintTask(bool& memoryToGiveBack) {
+// The worker: the next task, once there is one and no departure is waiting to be handled;
+// nothing once the worker is told to stop. Meanwhile, freed memory goes back to the system once
+// neither a request nor a connection has ended for a while: the allocator would keep it for good,
+// and giving it back between the requests of a series would only make each of them take it from
+// the system again.
+std::optional<PrintTask> waitForPrintTask() {
     std::vector<QueuedPrintTask> discarded;
     std::unique_lock<std::mutex> lock(printTaskQueue.mutex);
-    const auto ready = [] { return workerStopRequested.load() || !printTaskQueue.tasks.empty(); };
-    if (memoryToGiveBack && !printTaskQueue.wake.wait_for(lock, kIdleBeforeGivingBack, ready)) {
+    const DisconnectWorker& departures = disconnectWorker();
+    const auto ready = [&] {
+        return workerStopRequested.load() ||
+               (!printTaskQueue.tasks.empty() && !departures.pending && !departures.handling);
+    };
+    while (!ready()) {
+        if (!memoryToGiveBack.pending) {
+            printTaskQueue.wake.wait(lock);
+            continue;
+        }
+        const auto due = memoryToGiveBack.lastNoted + kIdleBeforeGivingBack;
+        if (std::chrono::steady_clock::now() < due) {
+            printTaskQueue.wake.wait_until(lock, due);
+            continue;
+        }
+        memoryToGiveBack.pending = false;
         lock.unlock();
         platform::releaseFreeMemory();
-        memoryToGiveBack = false;
         lock.lock();
     }
-    printTaskQueue.wake.wait(lock, ready);
     if (workerStopRequested.load()) return std::nullopt;
     std::optional<PrintTask> task = takeNextLocked(discarded);
     lock.unlock();
@@ -87,12 +113,13 @@ std::optional<PrintTask> waitForPrintTask(bool& memoryToGiveBack) {
 
 void disconnectLoop() {
     DisconnectWorker& worker = disconnectWorker();
-    std::unique_lock<std::mutex> lock(worker.mutex);
+    std::unique_lock<std::mutex> lock(printTaskQueue.mutex);
     for (;;) {
-        worker.wake.wait(lock, [&] { return worker.pending > 0 || worker.stopping; });
+        worker.wake.wait(lock, [&] { return worker.pending || worker.stopping; });
         // Clients that went away before the stop are still handled.
-        if (worker.pending == 0) return;
-        --worker.pending;
+        if (!worker.pending) return;
+        worker.pending = false;
+        worker.handling = true;
         lock.unlock();
         try {
             onClientDisconnect();
@@ -100,6 +127,9 @@ void disconnectLoop() {
             LOG(ERROR) << "[ERROR]:" << "exception is " << e.what();
         }
         lock.lock();
+        worker.handling = false;
+        // The worker may take requests again.
+        printTaskQueue.wake.notify_all();
     }
 }
 
@@ -138,10 +168,9 @@ void setCurrentClientId(std::string clientId) {
 }
 
 void printWorkLoop() {
-    bool memoryToGiveBack = false;
-    while (std::optional<PrintTask> task = waitForPrintTask(memoryToGiveBack)) {
+    while (std::optional<PrintTask> task = waitForPrintTask()) {
         setCurrentClientId(task->clientId);
-        if (task->message.size() >= kLargeRequestBytes) memoryToGiveBack = true;
+        const bool large = task->message.size() >= kLargeRequestBytes;
         // Nothing a request does may end the worker.
         try {
             if (printerService != nullptr) printerService->callPrintApi(std::move(task->message));
@@ -150,6 +179,7 @@ void printWorkLoop() {
         } catch (...) {
             LOG(ERROR) << "[ERROR]:" << "print task exception is unknown";
         }
+        if (large) noteMemoryToGiveBack();
         // Two served requests start at least 10 ms apart; an idle worker sleeps until woken.
         platform::sleepMilliseconds(kWorkerPauseMs);
     }
@@ -170,11 +200,20 @@ void onClientDisconnect() {
 void queueClientDisconnect() {
     DisconnectWorker& worker = disconnectWorker();
     {
-        std::lock_guard<std::mutex> lock(worker.mutex);
+        std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
         if (!worker.running) return;
-        ++worker.pending;
+        worker.pending = true;
     }
     worker.wake.notify_one();
+}
+
+void noteMemoryToGiveBack() {
+    {
+        std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+        memoryToGiveBack.pending = true;
+        memoryToGiveBack.lastNoted = std::chrono::steady_clock::now();
+    }
+    printTaskQueue.wake.notify_one();
 }
 
 ConnectionHooks printServerHooks() {
@@ -183,6 +222,7 @@ ConnectionHooks printServerHooks() {
         pushPrintTask(clientId, std::move(message), std::move(share));
     };
     hooks.connectionEnded = [](const std::string& /*clientId*/) { queueClientDisconnect(); };
+    hooks.memoryReleased = [] { noteMemoryToGiveBack(); };
     return hooks;
 }
 
@@ -207,18 +247,18 @@ void stopPrintWorker() {
 
 void startDisconnectWorker() {
     DisconnectWorker& worker = disconnectWorker();
-    std::lock_guard<std::mutex> lock(worker.mutex);
+    std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
     if (worker.running) return;
     worker.running = true;
     worker.stopping = false;
-    worker.pending = 0;
+    worker.pending = false;
     worker.thread = std::thread(disconnectLoop);
 }
 
 void stopDisconnectWorker() {
     DisconnectWorker& worker = disconnectWorker();
     {
-        std::lock_guard<std::mutex> lock(worker.mutex);
+        std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
         if (!worker.running) return;
         worker.running = false;
         worker.stopping = true;

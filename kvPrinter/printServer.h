@@ -61,12 +61,16 @@ std::optional<PrintTask> takePrintTask();
 void printWorkLoop();
 // Sends an answer or an event to the client of the current request; dropped when it has gone.
 void sendToCurrentClient(std::string text);
-// For any client whose read fails: ends the job and closes the printer. Called on the disconnect
+// For any client that went away: ends the job and closes the printer. Called on the disconnect
 // thread, which alone waits for the SDK.
 void onClientDisconnect();
-// Network thread: hands a client's going away to the disconnect thread and returns at once.
-// Ignored while that thread does not run.
+// Network thread: hands a client's going away to the disconnect thread and returns at once. The
+// worker takes no further request until the job is ended and the printer closed; departures that
+// wait together are handled once. Ignored while that thread does not run.
 void queueClientDisconnect();
+// Any thread: freed memory is to be given back to the system, which the worker does once neither
+// a request nor a connection has ended for half a second.
+void noteMemoryToGiveBack();
 
 // The hooks through which the listener hands the host its clients' messages and departures.
 ConnectionHooks printServerHooks();

@@ -1,21 +1,24 @@
 #include "webSocketServer/connection.h"
 
+#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <glog/logging.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <exception>
 #include <mutex>
 #include <utility>
+#include <vector>
 
-#include "platform/platform.h"
 #include "unit/log/log.h"
 #include "webSocketServer/connectionRegistry.h"
 
@@ -37,33 +40,47 @@ SendGate& sendGate() {
     return gate;
 }
 
-// A connection has ended (network thread): a second later, what the connections that ended by then
-// held is given back to the system. The allocator would keep it, so that thousands of connections
-// which came and went would leave the service as large as they made it.
-void returnMemoryOfEndedConnections(net::io_context& ioc) {
-    static std::atomic<bool> scheduled{false};
-    if (scheduled.exchange(true)) return;
-    auto timer = std::make_shared<net::steady_timer>(ioc, std::chrono::seconds(1));
-    timer->async_wait([timer](boost::system::error_code ec) {
-        scheduled.store(false);
-        if (!ec) platform::releaseFreeMemory();
-    });
+// What all connections together hold: the text of their requests waiting in the queue and the
+// answers not yet written to them.
+struct Totals {
+    std::atomic<std::size_t> queuedBytes{0};
+    std::atomic<std::size_t> unsentBytes{0};
+};
+
+Totals& totals() {
+    static Totals all;
+    return all;
+}
+
+// The error of a socket that has failed (a reset), or end of file when the peer hung up without
+// one; nothing when the socket is well. Reads no byte.
+boost::system::error_code socketFailure(int fd) {
+    pollfd polled{fd, 0, 0};
+    if (::poll(&polled, 1, 0) <= 0 || (polled.revents & (POLLERR | POLLHUP)) == 0) return {};
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
+        return {error, boost::system::system_category()};
+    }
+    return net::error::eof;
 }
 
 }  // namespace
 
 // ---- the share of the request queue ------------------------------------------------------------
 
-QueueShare::QueueShare(std::weak_ptr<Connection> owner, std::size_t bytes) : owner(std::move(owner)), bytes(bytes) {}
+QueueShare::QueueShare(std::weak_ptr<Connection> owner, std::size_t bytes)
+    : owner(std::move(owner)), bytes(bytes), held(true) {}
 
 QueueShare::QueueShare(QueueShare&& other) noexcept
-    : owner(std::move(other.owner)), bytes(std::exchange(other.bytes, 0)) {}
+    : owner(std::move(other.owner)), bytes(std::exchange(other.bytes, 0)), held(std::exchange(other.held, false)) {}
 
 QueueShare& QueueShare::operator=(QueueShare&& other) noexcept {
     if (this != &other) {
         giveBack();
         owner = std::move(other.owner);
         bytes = std::exchange(other.bytes, 0);
+        held = std::exchange(other.held, false);
     }
     return *this;
 }
@@ -73,8 +90,11 @@ QueueShare::~QueueShare() {
 }
 
 void QueueShare::giveBack() {
-    if (owner.expired()) return;
-    Connection::giveBackShare(owner, bytes);
+    if (!held) return;
+    held = false;
+    // The total is given back also when the connection is gone.
+    totals().queuedBytes -= bytes;
+    if (!owner.expired()) Connection::giveBackShare(owner, bytes);
     owner.reset();
     bytes = 0;
 }
@@ -87,6 +107,7 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
       ioc(context),
       hooks(std::move(hooks)),
       settings(settings) {
+    ws->next_layer().closeTimeout = settings.handshakeTimeout;
     // A generator of its own for each id: it reads the system's random source directly.
     boost::uuids::random_generator generator;
     uuid = boost::uuids::to_string(generator());
@@ -94,6 +115,8 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
 }
 
 Connection::~Connection() {
+    // Texts that a failed write left behind count no more.
+    totals().unsentBytes -= unsentBytes.load();
     LOG(INFO) << "[INFO]:" << "connection destruction!" << uuid;
 }
 
@@ -119,20 +142,24 @@ void Connection::start() {
     net::dispatch(strand, [self = shared_from_this()] {
         // Nothing may hold a socket for ever: the opening and closing handshakes are bounded, and
         // an idle peer is pinged, so only one that has vanished is dropped.
-        websocket::stream_base::timeout timeouts{};
-        timeouts.handshake_timeout = self->settings.handshakeTimeout;
-        timeouts.idle_timeout = self->settings.idleTimeout;
-        timeouts.keep_alive_pings = true;
-        self->ws->set_option(timeouts);
+        self->setIdleTimeout(self->settings.idleTimeout);
         self->ws->async_accept(beast::bind_front_handler(&Connection::onAccept, self));
     });
+}
+
+void Connection::setIdleTimeout(std::chrono::milliseconds idle) {
+    websocket::stream_base::timeout timeouts{};
+    timeouts.handshake_timeout = settings.handshakeTimeout;
+    timeouts.idle_timeout = idle.count() > 0 ? idle : websocket::stream_base::none();
+    timeouts.keep_alive_pings = true;
+    ws->set_option(timeouts);
 }
 
 void Connection::onAccept(boost::system::error_code ec) {
     try {
         if (ec) {
             LOG(ERROR) << "[ERROR]:" << "websocket accept failed, err is " << ec.what();
-            returnMemoryOfEndedConnections(ioc);
+            if (hooks.memoryReleased) hooks.memoryReleased();
             return;
         }
         ConnectionRegistry::getInstance().addConnection(shared_from_this());
@@ -163,22 +190,70 @@ void Connection::onRead(boost::system::error_code ec, std::size_t /*bytes*/) {
         LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
         queuedBytes += message.size();
         ++queuedRequests;
+        totals().queuedBytes += message.size();
         QueueShare share(weak_from_this(), message.size());
         if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share));
         // Backpressure: while this client has its fill waiting, its messages wait in TCP.
         if (queueAllowanceUsed()) {
-            readPaused = true;
+            pauseReading();
         } else {
             doRead();
         }
     } catch (const std::exception& e) {
         LOG(ERROR) << "[ERROR]:" << "exception is " << e.what();
-        ConnectionRegistry::getInstance().removeConnection(uuid);
+        failed();
     }
 }
 
 bool Connection::queueAllowanceUsed() const {
-    return queuedBytes >= settings.maxQueuedBytes || queuedRequests >= settings.maxQueuedRequests;
+    if (queuedBytes >= settings.maxQueuedBytes || queuedRequests >= settings.maxQueuedRequests) return true;
+    // When all clients together have their fill waiting, those with more than a little yield.
+    return queuedBytes > settings.littleBytes && totals().queuedBytes.load() >= settings.maxTotalQueuedBytes;
+}
+
+void Connection::pauseReading() {
+    readPaused = true;
+    // Beast sees the peer's pongs only while reading, so the idle timer would drop a peer that is
+    // alive; the timer starts again with the next read.
+    setIdleTimeout(std::chrono::milliseconds{0});
+    if (socketWatch != 0) return;
+    // With no read pending, only a wait for an error on the socket tells that the peer reset it.
+    socketWatch = ++lastSocketWatch == 0 ? ++lastSocketWatch : lastSocketWatch;
+    getSocket().async_wait(
+        net::socket_base::wait_error,
+        net::bind_cancellation_slot(
+            socketWatchCancel.slot(),
+            net::bind_executor(strand, beast::bind_front_handler(&Connection::onPausedSocketEvent,
+                                                                 shared_from_this(), socketWatch))));
+}
+
+void Connection::stopWatchingSocket() {
+    if (socketWatch == 0) return;
+    socketWatch = 0;
+    socketWatchCancel.emit(net::cancellation_type::all);
+}
+
+void Connection::resumeReading() {
+    readPaused = false;
+    stopWatchingSocket();
+    setIdleTimeout(settings.idleTimeout);
+    doRead();
+}
+
+void Connection::onPausedSocketEvent(unsigned watch, boost::system::error_code ec) {
+    // A wait that was cancelled, or that ended after reading resumed, tells nothing.
+    if (watch != socketWatch) return;
+    socketWatch = 0;
+    if (ec || !readPaused || closedHere || ended) return;
+    const boost::system::error_code failure = socketFailure(getSocket().native_handle());
+    if (!failure) {
+        // Nothing wrong after all: keep watching.
+        pauseReading();
+        return;
+    }
+    // The read that is not pending would have failed with this.
+    LOG(ERROR) << "[ERROR]:" << "websocket async read error is " << failure.what();
+    endAndClose();
 }
 
 void Connection::giveBackShare(const std::weak_ptr<Connection>& owner, std::size_t bytes) {
@@ -196,10 +271,7 @@ void Connection::giveBackShare(const std::weak_ptr<Connection>& owner, std::size
 void Connection::onShareReturned(std::size_t bytes) {
     queuedBytes -= bytes;
     --queuedRequests;
-    if (readPaused && !closedHere && !queueAllowanceUsed()) {
-        readPaused = false;
-        doRead();
-    }
+    if (readPaused && !closedHere && !ended && !queueAllowanceUsed()) resumeReading();
 }
 
 void Connection::end() {
@@ -207,7 +279,24 @@ void Connection::end() {
     ended = true;
     ConnectionRegistry::getInstance().removeConnection(uuid);
     if (hooks.connectionEnded) hooks.connectionEnded(uuid);
-    returnMemoryOfEndedConnections(ioc);
+    if (hooks.memoryReleased) hooks.memoryReleased();
+}
+
+void Connection::failed() {
+    // A read that is pending notices the end itself; a paused one would never be there to.
+    if (readPaused) {
+        endAndClose();
+    } else {
+        end();
+    }
+}
+
+void Connection::endAndClose() {
+    closedHere = true;
+    stopWatchingSocket();
+    boost::system::error_code ignored;
+    getSocket().close(ignored);
+    end();
 }
 
 void Connection::send(std::string text) {
@@ -228,10 +317,12 @@ void Connection::stopSending() {
 void Connection::queueText(std::string text) {
     if (closedHere) return;
     const std::size_t waiting = sendQueue.size();
-    unsentBytes += text.size();
+    const std::size_t size = text.size();
+    unsentBytes += size;
+    const std::size_t total = totals().unsentBytes += size;
     sendQueue.push_back(std::move(text));
-    if (unsentBytes > settings.maxUnsentBytes) {
-        closeForUnsentBytes(waiting > 0);
+    if (unsentBytes.load() > settings.maxUnsentBytes) {
+        closeForUnsentBytes("leaves more than " + std::to_string(settings.maxUnsentBytes) + " bytes unread");
         return;
     }
     if (waiting == 0) {
@@ -239,12 +330,39 @@ void Connection::queueText(std::string text) {
     } else {
         LOG(INFO) << "[INFO]:" << "待发送任务数: " << waiting;
     }
+    if (total > settings.maxTotalUnsentBytes) closeLargestUnsent();
+}
+
+void Connection::closeLargestUnsent() {
+    std::shared_ptr<Connection> largest;
+    std::size_t most = settings.littleBytes;
+    for (const std::shared_ptr<Connection>& connection : ConnectionRegistry::getInstance().allConnections()) {
+        const std::size_t unsent = connection->unsentBytes.load();
+        if (unsent > most) {
+            most = unsent;
+            largest = connection;
+        }
+    }
+    if (!largest) return;
+    const std::string why = "leaves the most unread while all clients together leave more than " +
+                            std::to_string(settings.maxTotalUnsentBytes) + " bytes";
+    if (largest.get() == this) {
+        closeForUnsentBytes(why);
+        return;
+    }
+    net::post(largest->strand, [largest, why] {
+        if (totals().unsentBytes.load() > largest->settings.maxTotalUnsentBytes &&
+            largest->unsentBytes.load() > largest->settings.littleBytes) {
+            largest->closeForUnsentBytes(why);
+        }
+    });
 }
 
 void Connection::doWrite() {
     const std::string& text = sendQueue.front();
     LOG(INFO) << "[INFO]:" << "websocket async send msg is: " << keptInLog(text);
     // The text stays at the front of the queue, unchanged, until the write completes.
+    writing = true;
     ws->async_write(net::buffer(text), beast::bind_front_handler(&Connection::onWrite, shared_from_this()));
 }
 
@@ -254,28 +372,30 @@ void Connection::onWrite(boost::system::error_code ec, std::size_t /*bytes*/) {
             if (closedHere) return;
             // The failed text stays queued and nothing more is written on this connection.
             LOG(ERROR) << "[ERROR]:" << "async send err is " << ec.what();
-            ConnectionRegistry::getInstance().removeConnection(uuid);
+            writing = false;
+            failed();
             return;
         }
+        writing = false;
         unsentBytes -= sendQueue.front().size();
+        totals().unsentBytes -= sendQueue.front().size();
         sendQueue.pop_front();
         if (!sendQueue.empty()) doWrite();
     } catch (const std::exception& e) {
         LOG(ERROR) << "[ERROR]:" << "async send exception is " << e.what();
-        ConnectionRegistry::getInstance().removeConnection(uuid);
+        failed();
     }
 }
 
-void Connection::closeForUnsentBytes(bool writeInFlight) {
-    LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << uuid << "} leaves more than " << settings.maxUnsentBytes
-               << " bytes unread, connection closed";
-    closedHere = true;
+void Connection::closeForUnsentBytes(const std::string& why) {
+    if (closedHere) return;
+    LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << uuid << "} " << why << ", connection closed";
     // The text being written is read by that write until it completes; the others go now.
-    const std::size_t kept = writeInFlight ? 1 : 0;
+    const std::size_t kept = writing ? 1 : 0;
     while (sendQueue.size() > kept) {
         unsentBytes -= sendQueue.back().size();
+        totals().unsentBytes -= sendQueue.back().size();
         sendQueue.pop_back();
     }
-    beast::get_lowest_layer(*ws).close();
-    end();
+    endAndClose();
 }

@@ -2,20 +2,66 @@
 // to the host, and a send queue that writes one text at a time, in order of hand-over.
 #pragma once
 
+#include <boost/asio/bind_executor.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
+#include <boost/beast/websocket/teardown.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "webSocketServer/connectionSetup.h"
+
+// The TCP stream under a client's WebSocket: Beast's own, but for the last step of a closing
+// handshake. Once its close frame has gone out, the WebSocket waits for the peer to end the TCP
+// connection; after a failed read Beast bounds that wait by no timer of the handshake's, so a peer
+// that never answers would hold its socket until the idle timer ran out. Here it waits no longer
+// than closeTimeout.
+class ClientTcpStream : public boost::beast::tcp_stream {
+public:
+    using boost::beast::tcp_stream::tcp_stream;
+    std::chrono::milliseconds closeTimeout{std::chrono::seconds(30)};
+};
+
+// Found by the WebSocket stream for its teardown (argument-dependent lookup): Beast's teardown of
+// the socket, with a timer that closes the socket when the peer keeps it past closeTimeout.
+template <class Handler>
+void async_teardown(boost::beast::role_type role, ClientTcpStream& stream, Handler&& handler) {
+    // Shared by the timer and the completion, which both run on the stream's strand: once the
+    // teardown has ended, the timer touches nothing.
+    struct Deadline {
+        explicit Deadline(const ClientTcpStream::executor_type& executor) : timer(executor) {}
+        boost::asio::steady_timer timer;
+        bool ended = false;
+    };
+    auto deadline = std::make_shared<Deadline>(stream.get_executor());
+    deadline->timer.expires_after(stream.closeTimeout);
+    deadline->timer.async_wait([deadline, &stream](boost::system::error_code ec) {
+        if (ec || deadline->ended) return;
+        boost::system::error_code ignored;
+        stream.socket().close(ignored);
+    });
+    auto executor = boost::asio::get_associated_executor(handler, stream.get_executor());
+    boost::beast::websocket::async_teardown(
+        role, stream.socket(),
+        boost::asio::bind_executor(executor, [deadline, handler = std::forward<Handler>(handler)](
+                                                 boost::system::error_code ec) mutable {
+            deadline->ended = true;
+            deadline->timer.cancel();
+            std::move(handler)(ec);
+        }));
+}
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
@@ -48,7 +94,7 @@ public:
 private:
     friend class QueueShare;
     using Strand = boost::asio::strand<boost::asio::io_context::executor_type>;
-    using Stream = boost::beast::websocket::stream<boost::beast::tcp_stream>;
+    using Stream = boost::beast::websocket::stream<ClientTcpStream>;
 
     void onAccept(boost::system::error_code ec);
     void doRead();
@@ -58,15 +104,31 @@ private:
     // On the strand: a request of this client left the queue; a paused read starts again.
     void onShareReturned(std::size_t bytes);
     bool queueAllowanceUsed() const;
+    // On the strand: no read while this client has its fill waiting. A paused client is still
+    // one: it is not idle because its requests wait, and a reset meanwhile ends it at once.
+    void pauseReading();
+    void resumeReading();
+    void setIdleTimeout(std::chrono::milliseconds idle);
+    void onPausedSocketEvent(unsigned watch, boost::system::error_code ec);
+    void stopWatchingSocket();
     // On the strand: appends the text and starts a write when none is in flight.
     void queueText(std::string text);
     // On the strand: writes the front of sendQueue.
     void doWrite();
     void onWrite(boost::system::error_code ec, std::size_t bytes);
-    // On the strand: closes a client that leaves more unread than it may.
-    void closeForUnsentBytes(bool writeInFlight);
+    // On the strand: closes a client that leaves more unread than it may, with its log line.
+    void closeForUnsentBytes(const std::string& why);
+    // On the strand: all clients together leave too much unread; the one that leaves the most
+    // (more than a little) is closed.
+    void closeLargestUnsent();
     // On the strand, once: unregisters this client and tells the host that it went away.
     void end();
+    // On the strand: a write failed, or an exception: the client has ended, and its socket is closed
+    // when no read is pending that would notice it.
+    void failed();
+    // On the strand: ends the client and closes its socket, so that whatever is pending on it
+    // completes and the connection is released.
+    void endAndClose();
 
     // Every handler of this connection, and every append to its queue, runs on this strand.
     Strand strand;
@@ -78,13 +140,21 @@ private:
     boost::beast::flat_buffer readBuffer;
     // The front text is the one being written; it stays in place until its write completes.
     std::deque<std::string> sendQueue;
-    std::size_t unsentBytes = 0;
+    // Written on the strand; read from other strands to find the client that leaves the most.
+    std::atomic<std::size_t> unsentBytes{0};
     // What this client has waiting in the request queue, and whether its read waits for room.
     std::size_t queuedBytes = 0;
     std::size_t queuedRequests = 0;
     bool readPaused = false;
-    // Closed here for leaving too much unread: the failures of its pending operations that follow
-    // are expected and not logged again.
+    // While reading is paused, a wait for an error on the socket (a reset), cancelled on resuming;
+    // the number of the wait pending, or 0.
+    unsigned socketWatch = 0;
+    unsigned lastSocketWatch = 0;
+    boost::asio::cancellation_signal socketWatchCancel;
+    // A write is in flight: the front text of sendQueue is being written.
+    bool writing = false;
+    // Closed here (too much unread, or reset while paused): the failures of its pending operations
+    // that follow are expected and not logged again.
     bool closedHere = false;
     // Unregistered and reported to the host.
     bool ended = false;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/integration/requests.h"
@@ -97,6 +98,34 @@ TEST_F(Clients, AClientThatGoesAwayEndsTheJobAndClosesThePrinter) {
     }
     EXPECT_TRUE(service().waitForStderr("websocket async read error is The WebSocket stream was gracefully "
                                         "closed at both endpoints"));
+}
+
+TEST_F(Clients, ClientsThatLeftCloseThePrinterBeforeTheNextClientConnectsIt) {
+    // A departure's job end and printer close take 0.6 s: the four are gone long before theirs
+    // could have been made one after another.
+    startService(R"({"delayMs":{"endJob":300,"closePrinter":300}})");
+    for (int i = 0; i < 4; ++i) {
+        WsTestClient leaving;
+        ASSERT_TRUE(leaving.connect());
+        ASSERT_TRUE(leaving.close());
+    }
+    WsTestClient next;
+    ASSERT_TRUE(next.connect());
+    ASSERT_TRUE(next.sendText(R"({"apiName":"connetUsbPrinter","parameter":{"printerName":"KV-USB-01","port":1}})"));
+    std::optional<WsMessage> m = next.receive(30s);
+    ASSERT_TRUE(m);
+    EXPECT_NE(m->text.find("onConnectSuccess"), std::string::npos) << m->text;
+    // No departure is left to close its printer afterwards.
+    for (int i = 0; i < 6; ++i) {
+        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(next.sendText(requestFor("getPrinterSn")));
+        m = next.receive(30s);
+        ASSERT_TRUE(m);
+        EXPECT_NE(m->text.find("\"errorCode\":0"), std::string::npos) << "getter " << i << ": " << m->text;
+    }
+    const std::vector<std::string> calls = service().traceCalls();
+    const auto connect = std::find(calls.begin(), calls.end(), "connectUsbPrinter");
+    EXPECT_EQ(std::find(connect, calls.end(), "closePrinter"), calls.end());
 }
 
 TEST_F(Clients, TwoHundredClientsConnectedAtOnceAreEachAnswered) {

@@ -286,20 +286,29 @@ TEST_F(ConnectionTest, AClientWithItsFillWaitingIsNotReadUntilTheWorkerTakesSome
     EXPECT_EQ(rest, (std::vector<std::string>{"a4", "a5", "a6", "a7"})) << "nothing lost, nothing reordered";
 }
 
-TEST_F(ConnectionTest, AClientThatGoesAwayWhileNotReadIsEndedOnceItsRequestsAreTaken) {
-    ConnectionSettings settings;
-    settings.maxQueuedBytes = 1000;
+TEST_F(ConnectionTest, ABurstOfAPageIsReadWholeSoThatAStopBehindItDiscardsAllOfIt) {
     WsTestClient client;
-    auto connection = connectClient(client, settings);
-    ASSERT_TRUE(connection);
-    const std::string id = connection->getUuid();
-    connection.reset();
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(client.sendText(std::string(600, 'x')));
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 2; }));
-    client.drop();
-    drainMessages();
-    ASSERT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); }));
-    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(id), nullptr);
+    ASSERT_TRUE(connectClient(client));
+    for (int i = 0; i < 150; ++i) ASSERT_TRUE(client.sendText(R"({"apiName":"getPrinterSn"})"));
+    ASSERT_TRUE(client.sendText(R"({"apiName":"stopPrint"})"));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 151; }));
+    EXPECT_EQ(takePrintTask()->message, R"({"apiName":"stopPrint"})");
+    EXPECT_TRUE(drainMessages().empty());
+}
+
+TEST_F(ConnectionTest, AtTheTotalOfAllClientsOnlyThoseWithMoreThanALittleWaitingYield) {
+    ConnectionSettings settings;
+    settings.maxTotalQueuedBytes = 8000;
+    settings.littleBytes = 1000;
+    WsTestClient heavy, small;
+    ASSERT_TRUE(connectClient(heavy, settings));
+    ASSERT_TRUE(connectClient(small, settings));
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(heavy.sendText(std::string(2000, 'h')));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(small.sendText("s" + std::to_string(i)));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 7; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(waitingTasks(), 7u) << "the heavy one waits in TCP";
 }
 
 // With a printer service on the fake SDK and the disconnect thread running.
@@ -338,6 +347,57 @@ TEST_F(ConnectionWithServiceTest, AClientThatLeavesTooMuchUnreadIsClosedLikeAFai
     ASSERT_TRUE(waitFor(printerClosed));
 }
 
+TEST_F(ConnectionWithServiceTest, OfAllClientsTogetherTheOneThatLeavesTheMostUnreadIsClosed) {
+    ConnectionSettings settings;
+    settings.maxTotalUnsentBytes = 4 << 20;
+    WsTestClient light, heavy;  // neither reads
+    auto lightConnection = connectClient(light, settings);
+    auto heavyConnection = connectClient(heavy, settings);
+    ASSERT_TRUE(lightConnection && heavyConnection);
+    const std::string heavyId = heavyConnection->getUuid();
+    for (int i = 0; i < 8; ++i) lightConnection->send(std::string(256 << 10, 'l'));
+    for (int i = 0; i < 64; ++i) heavyConnection->send(std::string(256 << 10, 'h'));
+    heavyConnection.reset();
+    ASSERT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + heavyId); }));
+    EXPECT_EQ(log.count("leaves the most unread while all clients together leave more than 4194304 bytes, "
+                        "connection closed"),
+              1);
+    EXPECT_NE(ConnectionRegistry::getInstance().getConnection(lightConnection->getUuid()), nullptr);
+    ASSERT_TRUE(waitFor(printerClosed));
+}
+
+TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
+    ConnectionSettings settings;
+    settings.maxQueuedRequests = 2;
+    settings.idleTimeout = 1s;
+    // Its requests wait longer than the idle timeout while it answers pings: it stays.
+    WsTestClient alive;
+    auto connection = connectClient(alive, settings);
+    ASSERT_TRUE(connection);
+    const std::string aliveId = connection->getUuid();
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(alive.sendText("a" + std::to_string(i)));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 2; }));
+    EXPECT_TRUE(alive.expectNothing(2500ms));
+    EXPECT_NE(ConnectionRegistry::getInstance().getConnection(aliveId), nullptr);
+    EXPECT_TRUE(FakePrinterSdk::instance().callNames().empty());
+
+    // One that resets meanwhile has gone at once: the job is ended and the printer closed while
+    // its requests still wait.
+    WsTestClient resetting;
+    connection = connectClient(resetting, settings);
+    ASSERT_TRUE(connection);
+    const std::string resetId = connection->getUuid();
+    connection.reset();
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(resetting.sendText("r" + std::to_string(i)));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
+    resetting.drop();
+    ASSERT_TRUE(waitFor(printerClosed));
+    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(resetId), nullptr);
+    EXPECT_EQ(waitingTasks(), 4u);
+    drainMessages();
+    EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + resetId); }));
+}
+
 TEST_F(ConnectionWithServiceTest, ADisconnectWaitsForTheSdkOffTheNetworkThread) {
     WsTestClient leaving, staying;
     ASSERT_TRUE(connectClient(leaving));
@@ -364,18 +424,19 @@ const char* const kUpgrade =
 TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsStay) {
     ConnectionSettings settings;
     settings.handshakeTimeout = 300ms;
-    settings.idleTimeout = 1s;
     const struct {
         const char* what;
+        std::chrono::milliseconds idleTimeout;
         std::function<void(kvtest::RawTcpClient&)> act;
     } peers[] = {
-        {"sends half of the upgrade", [](kvtest::RawTcpClient& raw) { ASSERT_TRUE(raw.write("GET / HTTP/1.1\r\n")); }},
-        {"answers no ping",
+        {"sends half of the upgrade", 1s, [](kvtest::RawTcpClient& raw) { ASSERT_TRUE(raw.write("GET / HTTP/1.1\r\n")); }},
+        {"answers no ping", 1s,
          [](kvtest::RawTcpClient& raw) {
              ASSERT_TRUE(raw.write(kUpgrade));
              ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
          }},
-        {"answers no close frame",
+        // The closing handshake ends within the handshake's time, not the idle timer's.
+        {"answers no close frame", 60s,
          [](kvtest::RawTcpClient& raw) {
              ASSERT_TRUE(raw.write(kUpgrade));
              ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
@@ -385,6 +446,7 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
     };
     std::vector<std::unique_ptr<kvtest::RawTcpClient>> held;
     for (const auto& peer : peers) {
+        settings.idleTimeout = peer.idleTimeout;
         auto accepted = acceptNext(settings);
         held.push_back(std::make_unique<kvtest::RawTcpClient>());
         ASSERT_TRUE(held.back()->connect(port));
@@ -395,6 +457,7 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
     EXPECT_TRUE(log.contains("[ERROR]:websocket accept failed, err is The socket was closed due to a timeout"));
 
     WsTestClient answersPings;
+    settings.idleTimeout = 1s;
     ASSERT_TRUE(connectClient(answersPings, settings));
     EXPECT_TRUE(answersPings.expectNothing(2500ms));
     EXPECT_TRUE(answersPings.isOpen());

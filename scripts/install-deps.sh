@@ -13,12 +13,14 @@ build_packages=(
 
 # The tests: GoogleTest, stb (the tests and benchmarks write and read their pictures with it), the
 # barcode reader of the renderer tests, clang with its sanitizer and libFuzzer run-times for the
-# fuzz targets, Chromium for the browser test.
+# fuzz targets, Chromium for the browser test, Python 3 and its WebSocket library for the example
+# client (examples/).
 test_packages=(
   libgtest-dev libgmock-dev
   libstb-dev zbar-tools
   clang libclang-rt-14-dev
   chromium
+  python3 python3-websockets
 )
 
 [ $# -gt 0 ] || { echo "usage: $0 build [test]" >&2; exit 2; }

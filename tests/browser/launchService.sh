@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Starts the built service for the browser test in a fresh work folder, with the simulated
-# printer printing a copy every 50 ms. The service replaces this script (same process id).
+# Starts the built service for the browser test and the example client's test in a fresh work
+# folder, with the simulated printer printing a copy every 50 ms. The service replaces this
+# script (same process id).
 #   launchService.sh <bin folder> <work folder>
 set -euo pipefail
 bin=$(cd "$1" && pwd)

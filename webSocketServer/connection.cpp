@@ -245,9 +245,13 @@ void Connection::onPausedSocketEvent(unsigned watch, boost::system::error_code e
     if (watch != socketWatch) return;
     socketWatch = 0;
     if (ec || !readPaused || closedHere || ended) return;
-    const boost::system::error_code failure = socketFailure(getSocket().native_handle());
+    const int fd = getSocket().native_handle();
+    const boost::system::error_code failure = socketFailure(fd);
     if (!failure) {
-        // Nothing wrong after all: keep watching.
+        // Urgent data also ends the wait, and would end every new one at once until taken; the
+        // WebSocket never sees it, so it is dropped. Then the watch goes on.
+        char urgent = 0;
+        (void)::recv(fd, &urgent, 1, MSG_OOB | MSG_DONTWAIT);
         pauseReading();
         return;
     }

@@ -39,9 +39,10 @@ bool makeDirectory(const std::string& path);
 unsigned long lastErrorCode();
 // The machine's common application-data folder: $PROGRAMDATA, else /var/lib. Empty when unknown.
 std::string commonAppDataFolder();
-// Reads a whole regular file of at most maxBytes bytes into data (bytes that a file which shrank
-// meanwhile no longer has stay zero). False, without waiting, for anything else: a missing or
-// unreadable file, a folder, a FIFO, a device, a file larger than maxBytes.
+// Reads a whole regular file of at most maxBytes bytes into data: exactly the bytes it reads up to
+// the file's end, whatever size the file states. False, without waiting, for anything else: a
+// missing or unreadable file, a read error, a folder, a FIFO, a device, a file larger than
+// maxBytes.
 bool readRegularFile(const std::string& path, std::vector<unsigned char>& data, uint64_t maxBytes);
 // Raises the soft limit of open descriptors to the hard limit; false when it could not.
 bool raiseDescriptorLimit();

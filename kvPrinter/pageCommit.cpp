@@ -75,8 +75,7 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
         label = thirdApi->GenerateLableJson();
         if (label.empty()) return makeResult(kCommitJob, -1, "you must draw label first!", 26);
         Json::Value scratch;
-        // Read where it lies, so that the reader keeps no copy of a label of megabytes.
-        if (!jsonReader->parse(label.data(), label.data() + label.size(), scratch)) {
+        if (!parseStrict(label, scratch)) {
             LOG(ERROR) << "[ERROR]:" << "parse third jsonData fail";
             return jobValueErrorResult(kCommitJob);
         }

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printServer.h"
 #include "kvPrinter/printerEvents.h"
@@ -225,7 +226,7 @@ std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Jso
     Json::Value envelope;
     envelope["apiName"] = apiName;
     envelope["resultAck"] = resultAck;
-    std::string text = Json::FastWriter().write(envelope);
+    std::string text = compactJson(envelope);
     // A preview's answer is its picture: only what the log keeps of it is streamed.
     if (logged) LOG(INFO) << "[INFO]:" << "make result: " << keptInLog(text) << "\n";
     return text;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
@@ -94,7 +95,7 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
         LOG(ERROR) << "[ERROR]:" << "printerImageProcessingImg empty!";
         return jobValueErrorResult(kCommitJob);
     }
-    if (!parameter["printData"].isNull()) label = Json::FastWriter().write(parameter["printData"]);
+    if (!parameter["printData"].isNull()) label = compactJson(parameter["printData"]);
 
     // The page margins stand at the top level of the request, beside "apiName".
     float margin[4] = {0.0f, 0.0f, 0.0f, 0.0f};

@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+// The text conversions (UTF-8 made whole) belong to this layer too.
+#include "platform/utf8.h"
+
 namespace platform {
 
 // ---- run-time libraries --------------------------------------------------------------------
@@ -61,11 +64,5 @@ void useOneHeap();
 // Hands the memory that the allocator holds free back to the system (after a large request,
 // whose buffers it would otherwise keep for good).
 void releaseFreeMemory();
-
-// ---- text ----------------------------------------------------------------------------------
-
-// Converts UTF-8 to the narrow encoding of file names here, which is UTF-8 itself: invalid
-// sequences become U+FFFD, as the Windows conversion does without flags.
-std::string utf8ToNarrow(std::string_view utf8);
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printServer.h"
 #include "kvPrinter/printerEvents.h"
@@ -16,17 +17,6 @@
 namespace {
 
 using Handler = std::string (*)(cKvPrinterService&, Json::Value&);
-
-// The reader refuses nesting deeper than its stack limit with an exception instead of a false
-// result; such a text cannot be read either, so it gets no answer like any other. The text is
-// read where it lies: given a std::string, the reader would keep a copy of it until its next text.
-bool parseStrict(Json::Reader& reader, const std::string& request, Json::Value& root) {
-    try {
-        return reader.parse(request.data(), request.data() + request.size(), root);
-    } catch (const Json::Exception&) {
-        return false;
-    }
-}
 
 }  // namespace
 
@@ -60,6 +50,21 @@ cKvPrinterService::~cKvPrinterService() {
     if (logInited) unInitLog();
 }
 
+// The reader refuses nesting deeper than its stack limit with an exception instead of a false
+// result; such a text cannot be read either. The text is read where it lies: given a std::string,
+// the reader would keep a copy of it until its next text. Afterwards the reader starts afresh, so
+// that it keeps no pointers into the text and the tree, nor error records, once they are gone.
+bool cKvPrinterService::parseStrict(std::string_view text, Json::Value& root) {
+    bool parsed = false;
+    try {
+        parsed = jsonReader->parse(text.data(), text.data() + text.size(), root);
+    } catch (const Json::Exception&) {
+        parsed = false;
+    }
+    *jsonReader = Json::Reader(Json::Features::strictMode());
+    return parsed;
+}
+
 std::optional<std::string> cKvPrinterService::answerRequest(std::string request) {
     LOG(INFO) << "[INFO]:" << "cKvPrinterService::callPrintApi" << ": " << keptInLog(request);
 
@@ -67,7 +72,7 @@ std::optional<std::string> cKvPrinterService::answerRequest(std::string request)
     // reader and its handlers' lenient one read the same values from any text that the strict
     // one accepts, and a text that it refuses is answered by neither.
     Json::Value root;
-    const bool parsed = parseStrict(*jsonReader, request, root);
+    const bool parsed = parseStrict(request, root);
     // The text may be megabytes (a picture); from here on only the parsed value is needed.
     std::string().swap(request);
     if (!parsed) return std::nullopt;
@@ -221,7 +226,7 @@ std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Jso
     Json::Value envelope;
     envelope["apiName"] = apiName;
     envelope["resultAck"] = resultAck;
-    std::string text = Json::FastWriter().write(envelope);
+    std::string text = compactJson(envelope);
     // A preview's answer is its picture: only what the log keeps of it is streamed.
     if (logged) LOG(INFO) << "[INFO]:" << "make result: " << keptInLog(text) << "\n";
     return text;

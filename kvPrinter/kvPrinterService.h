@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sdk/kvPrinterSdk.h"
@@ -145,6 +146,9 @@ public:
 
 private:
     struct DispatchRow;
+    // Parses strict JSON with jsonReader, which keeps nothing of the text afterwards; false for a
+    // text that is not strict JSON.
+    bool parseStrict(std::string_view text, Json::Value& root);
     // The operations by "apiName", in the order of comparison.
     static const std::vector<DispatchRow>& dispatchTable();
 

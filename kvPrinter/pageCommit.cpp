@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
@@ -75,8 +76,7 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
         label = thirdApi->GenerateLableJson();
         if (label.empty()) return makeResult(kCommitJob, -1, "you must draw label first!", 26);
         Json::Value scratch;
-        // Read where it lies, so that the reader keeps no copy of a label of megabytes.
-        if (!jsonReader->parse(label.data(), label.data() + label.size(), scratch)) {
+        if (!parseStrict(label, scratch)) {
             LOG(ERROR) << "[ERROR]:" << "parse third jsonData fail";
             return jobValueErrorResult(kCommitJob);
         }
@@ -95,7 +95,7 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
         LOG(ERROR) << "[ERROR]:" << "printerImageProcessingImg empty!";
         return jobValueErrorResult(kCommitJob);
     }
-    if (!parameter["printData"].isNull()) label = Json::FastWriter().write(parameter["printData"]);
+    if (!parameter["printData"].isNull()) label = compactJson(parameter["printData"]);
 
     // The page margins stand at the top level of the request, beside "apiName".
     float margin[4] = {0.0f, 0.0f, 0.0f, 0.0f};

@@ -2,6 +2,7 @@
 // of the printer shares (the device settings use them too).
 #include <json/json.h>
 
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
 
@@ -35,7 +36,7 @@ std::string cKvPrinterService::intSetterAnswer(const Json::Value& request, const
 }
 
 std::string cKvPrinterService::documentAnswer(const Json::Value& document, const char* successInfo) const {
-    return makeResult(getCurrentApiName(), Json::FastWriter().write(document), successInfo, 0);
+    return makeResult(getCurrentApiName(), compactJson(document), successInfo, 0);
 }
 
 // ---- the handlers --------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printServer.h"
 #include "kvPrinter/recordFields.h"
@@ -145,7 +146,7 @@ std::optional<std::string> printerEventMessage(const void* eventData, int32_t ev
     Json::Value root;
     root["apiName"] = apiName;
     root["resultAck"] = resultAck;
-    return Json::FastWriter().write(root);
+    return compactJson(root);
 }
 
 void printerEventCallback(void* eventData, int32_t eventType) {

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -93,26 +94,40 @@ std::string commonAppDataFolder() {
 }
 
 bool readRegularFile(const std::string& path, std::vector<unsigned char>& data, uint64_t maxBytes) {
+    data.clear();
     if (path.empty()) return false;
     // Opened without waiting (a FIFO without a writer would block the open) and looked at before a
     // byte is read, so nothing but a plain file is ever read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return false;
     struct stat status {};
-    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
-                         static_cast<uint64_t>(status.st_size) <= maxBytes;
-    if (regular) {
-        data.assign(static_cast<size_t>(status.st_size), 0);
-        size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::read(fd, data.data() + done, data.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
+    bool ok = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size >= 0 &&
+              static_cast<uint64_t>(status.st_size) <= maxBytes;
+    // The stated size is only where the buffer starts: a file that shrank meanwhile, or one of
+    // sysfs (a page stated, a line held), ends sooner, and one of /proc (nothing stated) later. So
+    // the file is read to its end, and never past the limit; what comes after the stated size is
+    // read in chunks, so that a file which holds what it states costs no larger buffer.
+    data.resize(static_cast<size_t>(ok ? status.st_size : 0));
+    size_t done = 0;
+    unsigned char chunk[4096];
+    while (ok) {
+        const bool inBuffer = done < data.size();
+        unsigned char* into = inBuffer ? data.data() + done : chunk;
+        const size_t room = inBuffer ? data.size() - done
+                                     : static_cast<size_t>(std::min<uint64_t>(sizeof chunk, maxBytes - done + 1));
+        const ssize_t n = ::read(fd, into, room);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) break;  // the end
+        if (n < 0 || done + static_cast<size_t>(n) > maxBytes) {  // an error, or more than the limit
+            ok = false;
+            break;
         }
+        if (!inBuffer) data.insert(data.end(), chunk, chunk + n);
+        done += static_cast<size_t>(n);
     }
     ::close(fd);
-    return regular;
+    data.resize(ok ? done : 0);
+    return ok;
 }
 
 bool raiseDescriptorLimit() {
@@ -143,55 +158,6 @@ void releaseFreeMemory() {
     // glibc keeps freed memory in its arenas, and after large blocks it raises its thresholds so
     // that it keeps even more; malloc_trim gives back every free page of every arena.
     malloc_trim(0);
-}
-
-namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0 when the bytes there do not start one.
-size_t validSequenceLength(std::string_view s, size_t i) {
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) return 1;
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (i + length > s.size()) return 0;
-    if (byte(i + 1) < low || byte(i + 1) > high) return 0;
-    for (size_t k = 2; k < length; ++k) {
-        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-    }
-    return length;
-}
-
-}  // namespace
-
-std::string utf8ToNarrow(std::string_view utf8) {
-    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        const size_t length = validSequenceLength(utf8, i);
-        if (length == 0) {
-            out += kReplacement;
-            ++i;
-        } else {
-            out.append(utf8.substr(i, length));
-            i += length;
-        }
-    }
-    return out;
 }
 
 }  // namespace platform

@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+// The text conversions (UTF-8 made whole) belong to this layer too.
+#include "platform/utf8.h"
+
 namespace platform {
 
 // ---- run-time libraries --------------------------------------------------------------------
@@ -39,9 +42,10 @@ bool makeDirectory(const std::string& path);
 unsigned long lastErrorCode();
 // The machine's common application-data folder: $PROGRAMDATA, else /var/lib. Empty when unknown.
 std::string commonAppDataFolder();
-// Reads a whole regular file of at most maxBytes bytes into data (bytes that a file which shrank
-// meanwhile no longer has stay zero). False, without waiting, for anything else: a missing or
-// unreadable file, a folder, a FIFO, a device, a file larger than maxBytes.
+// Reads a whole regular file of at most maxBytes bytes into data: exactly the bytes it reads up to
+// the file's end, whatever size the file states. False, without waiting, for anything else: a
+// missing or unreadable file, a read error, a folder, a FIFO, a device, a file larger than
+// maxBytes.
 bool readRegularFile(const std::string& path, std::vector<unsigned char>& data, uint64_t maxBytes);
 // Raises the soft limit of open descriptors to the hard limit; false when it could not.
 bool raiseDescriptorLimit();
@@ -60,11 +64,5 @@ void useOneHeap();
 // Hands the memory that the allocator holds free back to the system (after a large request,
 // whose buffers it would otherwise keep for good).
 void releaseFreeMemory();
-
-// ---- text ----------------------------------------------------------------------------------
-
-// Converts UTF-8 to the narrow encoding of file names here, which is UTF-8 itself: invalid
-// sequences become U+FFFD, as the Windows conversion does without flags.
-std::string utf8ToNarrow(std::string_view utf8);
 
 }  // namespace platform

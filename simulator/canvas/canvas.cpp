@@ -11,9 +11,9 @@
 #include <sstream>
 #include <string>
 
+#include "platform/utf8.h"
 #include "sdk/thirdLibrary.h"
 #include "simulator/common/trace.h"
-#include "simulator/common/utf8.h"
 
 #define KV_SIM_EXPORT __attribute__((visibility("default")))
 
@@ -45,8 +45,8 @@ Json::Value text(const char* value) {
 Json::Value labelText(const char* value) {
     if (value == nullptr) return Json::Value();
     // Most texts are valid (a picture's base64 is megabytes of it): those are not copied twice.
-    if (kvsim::isValidUtf8(value)) return Json::Value(value);
-    return Json::Value(kvsim::validUtf8(value));
+    if (platform::isValidUtf8(value)) return Json::Value(value);
+    return Json::Value(platform::validUtf8(value));
 }
 
 // The four style flags, read as bytes: any non-zero byte counts as set.
@@ -308,7 +308,7 @@ KV_SIM_EXPORT int32_t DrawLableImage(const char* imageData, float x, float y, fl
     auto lock = canvas.call("DrawLableImage", args);
     Json::Value e = Canvas::element("image", x, y, width, height, rotate);
     // A picture's base64 is valid text: it moves from the trace line into the element uncopied.
-    if (imageData != nullptr && kvsim::isValidUtf8(imageData)) {
+    if (imageData != nullptr && platform::isValidUtf8(imageData)) {
         e["imageData"].swap(args[0]);
     } else {
         put(e, "imageData", labelText(imageData));

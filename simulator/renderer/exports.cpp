@@ -20,8 +20,9 @@ KV_PELIX_EXPORTS(KV_SIM_DECLARE)
 
 namespace {
 
-// Label texts longer than this appear in the trace by their length only.
-constexpr size_t kMaxTracedText = 256;
+// Label texts longer than this appear in the trace by their length only; a drawn label of a few
+// elements is shorter, so that a test can read what reached the renderer.
+constexpr size_t kMaxTracedText = 1024;
 
 std::mutex& renderMutex() {
     static std::mutex mutex;

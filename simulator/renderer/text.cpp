@@ -2,7 +2,7 @@
 // initFontsFilePath and the board's font files go into fontconfig; DejaVu Sans stands in for
 // every family that is not found.
 #include "simulator/renderer/render.h"
-#include "simulator/common/utf8.h"
+#include "platform/utf8.h"
 
 #include <fontconfig/fontconfig.h>
 #include <pango/pangocairo.h>
@@ -46,7 +46,7 @@ bool isRegularFile(const char* path) {
 // Pango takes only valid UTF-8 without zero bytes; each faulty sequence and each zero byte
 // becomes one U+FFFD.
 std::string validText(const std::string& text) {
-    std::string valid = kvsim::validUtf8(text);
+    std::string valid = platform::validUtf8(text);
     if (valid.find('\0') == std::string::npos) return valid;
     std::string out;
     out.reserve(valid.size() + 8);

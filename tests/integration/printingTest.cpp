@@ -193,6 +193,49 @@ TEST_F(Printing, ALabelSentAsPrintDataPrintsWithTheRequestsOrientationAndMargins
     }
 }
 
+TEST_F(Printing, FaultyUtf8IsOneReplacementCharacterInPrintDataInADrawnLabelAndInAnAnswer) {
+    start();
+    const std::string faulty = "\xC3" "AB-\xE4XYZ-tail-\xF0" "ABCDEF";
+    const std::string repaired = "\xEF\xBF\xBD" "AB-\xEF\xBF\xBDXYZ-tail-\xEF\xBF\xBD" "ABCDEF";
+    // A text frame must be valid UTF-8, so these go as binary frames; the faulty bytes stand in
+    // for "@@" once the request is written, which this test's own writer would otherwise mangle.
+    const auto askWithFaultyText = [&](const std::string& apiName, const Json::Value& parameter) {
+        std::string text = e2e::request(apiName, parameter);
+        for (size_t at; (at = text.find("@@")) != std::string::npos;) text.replace(at, 2, faulty);
+        EXPECT_TRUE(client->sendBinary(text));
+        const std::optional<Message> answer = session->waitFor(e2e::answerTo(apiName));
+        return answer ? answer->text : "<no answer to " + apiName + ">";
+    };
+    // The text of the first element of the label that the renderer was given last.
+    const auto renderedText = [&] {
+        const std::vector<Json::Value> renders = e2e::traceArgs(service(), "generateDataFromPrintJson", "renderer");
+        if (renders.empty()) return std::string("<not rendered>");
+        return e2e::parseJson(renders.back()[0].asString())["elements"][0]["value"].asString();
+    };
+
+    EXPECT_NE(askWithFaultyText("connetUsbPrinter", object({{"printerName", "@@"}, {"port", 1}}))
+                  .find(R"("printerName":"\ufffdAB-\ufffdXYZ-tail-\ufffdABCDEF")"),
+              std::string::npos);
+
+    const Json::Value job = object({{"printerImageProcessingInfo", object({{"printQuantity", 1}})}});
+    const std::string notConnected = envelope("commitJob", -1, "printer disconnect", -4);
+    Json::Value text = rendertest::element("text", 1, 1, 18, 5);
+    text["value"] = "@@";
+    Json::Value withPrintData = job;
+    withPrintData["printData"] = e2e::parseJson(rendertest::label(20, 10, {text}));
+    EXPECT_EQ(askWithFaultyText("commitJob", withPrintData), notConnected);
+    EXPECT_EQ(renderedText(), repaired) << "print data";
+
+    ASSERT_EQ(ask("initSdk"), envelope("initSdk", 0, "initSdkApi ok!", 0));
+    ASSERT_EQ(ask("InitDrawingBoard", object({{"width", 20}, {"height", 10}})),
+              envelope("InitDrawingBoard", 0, "init draw board success!", 0));
+    Json::Value drawn = e2e::boxParameter({1, 1, 18, 5});
+    drawn["value"] = "@@";
+    EXPECT_EQ(askWithFaultyText("DrawLableText", drawn), envelope("DrawLableText", 0, "DrawLableText success!", 0));
+    EXPECT_EQ(ask("commitJob", job), notConnected);
+    EXPECT_EQ(renderedText(), repaired) << "drawn label";
+}
+
 TEST_F(Printing, CommitsThatCannotPrintAreAnsweredAndReachNoPrinter) {
     start();
     // Not connected: the printer refuses the page.

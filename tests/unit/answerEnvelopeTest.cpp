@@ -1,6 +1,7 @@
 // The answer envelope's exact text and the message tables.
 #include <gtest/gtest.h>
 
+#include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 
@@ -27,6 +28,12 @@ TEST(AnswerEnvelope, IntegerInfoIsANumber) {
 TEST(AnswerEnvelope, TextsAreEscapedAsJsonStrings) {
     EXPECT_EQ(cKvPrinterService::makeResult("a\"b", std::string("{\"x\":1}\n"), "", 0),
               "{\"apiName\":\"a\\\"b\",\"resultAck\":{\"errorCode\":0,\"info\":\"\",\"result\":\"{\\\"x\\\":1}\\n\"}}\n");
+    // Each faulty UTF-8 sequence, in a key too, is one U+FFFD, and what follows it stays.
+    EXPECT_EQ(cKvPrinterService::makeResult("\xC3" "AB", std::string("\xE4XYZ"), "\xF0\x9F\x98X", 0),
+              "{\"apiName\":\"\\ufffdAB\",\"resultAck\":{\"errorCode\":0,\"info\":\"\\ufffdX\",\"result\":\"\\ufffdXYZ\"}}\n");
+    Json::Value keyed;
+    keyed["\xF0" "ABC"] = 1;
+    EXPECT_EQ(compactJson(keyed), "{\"\\ufffdABC\":1}\n");
 }
 
 TEST(MessageTables, HoldExactlyTheirEntries) {

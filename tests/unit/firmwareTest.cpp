@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "kvPrinter/kvPrinterService.h"
@@ -63,6 +64,15 @@ TEST_F(FirmwareTest, TextsAreCutTo32Bytes) {
 TEST_F(FirmwareTest, AnEmptyFileIsHandedOverWithSizeZero) {
     upgrade("upgradeFirmware", R"({"fileName":")" + writeFile("empty.bin", "") + R"("})");
     EXPECT_EQ(fake.lastArgs("upgradeFirmware")[0]["fileSize"].asInt(), 0);
+}
+
+TEST_F(FirmwareTest, AFileThatReadsShorterThanItStatesIsHandedOnAsReadWithoutPadding) {
+    const std::string path = "/sys/devices/system/cpu/online";  // states 4,096 bytes, holds a line
+    std::ifstream file(path, std::ios::binary);
+    if (!file) GTEST_SKIP() << path << " is absent";
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    upgrade("upgradeFirmware", R"({"fileName":")" + path + R"("})");
+    EXPECT_EQ(fake.lastArgs("upgradeFirmware")[0]["fileSize"].asInt(), static_cast<int>(bytes.size()));
 }
 
 TEST_F(FirmwareTest, AFileThatCannotBeReadIsRefused) {

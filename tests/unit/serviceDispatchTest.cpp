@@ -107,6 +107,8 @@ TEST_F(ServiceDispatchTest, TextThatIsNotStrictJsonGetsNoAnswerAndTheNextIsServe
     for (const char* text : {"not json", "", "5", "\"text\"", "/* c */ {\"apiName\":\"pausePrint\"}",
                              "{\"apiName\":\"pausePrint\""}) {
         EXPECT_FALSE(service.answerRequest(text)) << text;
+        // Its error records would point into a text that is gone.
+        EXPECT_TRUE(service.jsonReader->getStructuredErrors().empty()) << text;
     }
     EXPECT_FALSE(service.callPrintApi("not json"));
     EXPECT_TRUE(service.answerRequest(request("pausePrint")));

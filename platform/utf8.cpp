@@ -1,8 +1,10 @@
-#include "simulator/common/utf8.h"
+#include "platform/utf8.h"
 
-namespace kvsim {
+namespace platform {
 
 namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
 // How many bytes of the character starting at text[i] are as they should be (all of them for a
 // whole character), and whether that is all of it.
@@ -56,7 +58,6 @@ bool isValidUtf8(std::string_view text) {
 }
 
 std::string validUtf8(std::string_view text) {
-    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
     std::string out;
     out.reserve(text.size());
     size_t run = 0;  // start of the valid bytes not yet copied
@@ -78,4 +79,20 @@ std::string validUtf8(std::string_view text) {
     return out;
 }
 
-}  // namespace kvsim
+std::string utf8ToNarrow(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const Sequence sequence = sequenceAt(utf8, i);
+        if (sequence.whole) {
+            out.append(utf8.substr(i, sequence.good));
+            i += sequence.good;
+        } else {
+            out.append(kReplacement);
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace platform

@@ -6,7 +6,9 @@
 // leave behind, how often the idle service wakes up, how soon a client that connects the printer
 // after 1,000 departures is answered and whether its printer stays connected, how soon a stop
 // behind 150 slow getters is answered and which of them are served after it, and the ping round
-// trip while clients keep connecting and leaving. It prints figures and asserts nothing.
+// trip while clients keep connecting and leaving, alone and while the worker serves one 4 MiB
+// request after another (a heap with large free chunks, which giving memory back has to walk).
+// It prints figures and asserts nothing.
 //
 // With KV_BASELINE_BIN set to a folder holding another build of the service (for example
 // /work/baseline/build/bin), every figure is measured against that one too, in the same run, and
@@ -508,8 +510,9 @@ std::vector<std::thread> startChurn(Clock::time_point end, std::atomic<int>& chu
 
 // One client sends a ping, waits for its pong, and the next one 5 ms later; the round trip of
 // each while other clients come and go.
-void pingsDuringChurn(Figures& out) {
-    progress("ping round trips during connection churn (10 s)");
+void pingsDuringChurn(Figures& out, bool withLoad) {
+    progress(withLoad ? "ping round trips during connection churn and 4 MiB requests (10 s)"
+                      : "ping round trips during connection churn (10 s)");
     namespace websocket = boost::beast::websocket;
     boost::asio::io_context ioc;
     Stream ws(ioc);
@@ -551,6 +554,17 @@ void pingsDuringChurn(Figures& out) {
     std::atomic<int> churned{0};
     const Clock::time_point start = Clock::now();
     std::vector<std::thread> churn = startChurn(start + kChurnWindow, churned);
+    if (withLoad) {
+        // The worker parses one large request after another, so the heap keeps large free chunks.
+        churn.emplace_back([until = start + kChurnWindow] {
+            kvtest::WsTestClient client;
+            if (!client.connect()) return;
+            const std::string request = R"({"apiName":"getSdkVersion","load":")" + std::string(4 << 20, 'x') + R"("})";
+            while (Clock::now() < until) {
+                if (!client.sendText(request, 10s) || !client.receive(10s)) return;
+            }
+        });
+    }
     boost::asio::steady_timer end(ioc, kChurnWindow);
     end.async_wait([&](boost::system::error_code) {
         over = true;
@@ -566,7 +580,8 @@ void pingsDuringChurn(Figures& out) {
 
     std::printf("  %zu pings; %d clients came and went, %.0f a second\n", times.size(), churned.load(),
                 churned.load() / seconds);
-    const std::string what = "ping round trip while about 300 clients a second connect and leave, ms: ";
+    const std::string what = std::string("ping round trip while about 300 clients a second connect and leave") +
+                             (withLoad ? " and 4 MiB requests are served" : "") + ", ms: ";
     out.push_back({what + "p50", percentile(times, 50), true});
     out.push_back({what + "p99", percentile(times, 99), true});
     out.push_back({what + "max", times.empty() ? 0 : *std::max_element(times.begin(), times.end()), true});
@@ -617,7 +632,8 @@ Figures measure(const std::string& binDir, const std::vector<std::string>& group
         if (auto service = startService(binDir, "stop.other", scenario)) stopBehindGetters(false, out);
     }
     if (wanted("ping")) {
-        if (auto service = startService(binDir, "ping")) pingsDuringChurn(out);
+        if (auto service = startService(binDir, "ping")) pingsDuringChurn(out, false);
+        if (auto service = startService(binDir, "ping-load")) pingsDuringChurn(out, true);
     }
     return out;
 }

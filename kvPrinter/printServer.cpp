@@ -25,16 +25,23 @@ constexpr unsigned kWorkerPauseMs = 10;
 // From this size on, what a request took is given back to the system once the worker is idle.
 constexpr size_t kLargeRequestBytes = 1u << 20;
 constexpr std::chrono::milliseconds kIdleBeforeGivingBack{500};
+// Clients that keep coming and going never leave half a second of quiet; the memory still goes
+// back this long after it was freed.
+constexpr std::chrono::milliseconds kLongestBeforeGivingBack{5000};
 
 // Clients that went away and whose job end and printer close are still to be done, on a thread
-// of their own so that the network thread never waits for the SDK. Guarded by the queue's mutex:
-// while a departure is pending or being handled the worker takes no request, so a request that
-// arrives after a departure never meets the printer before that departure has closed it.
-// Departures that wait together are handled as one: the printer ends in the same state.
+// of their own so that the network thread never waits for the SDK. Guarded by the queue's mutex.
+// Departures are counted; a request remembers how many had been reported when it arrived, and
+// the worker takes it only once they are all handled, so that it never meets the printer before
+// a departure ahead of it has closed it. Departures that came later do not hold it up: under a
+// steady stream of them the worker still takes its requests. Departures that wait together are
+// handled as one: the printer ends in the same state.
 struct DisconnectWorker {
     std::condition_variable wake;
-    bool pending = false;
-    bool handling = false;
+    uint64_t reported = 0;
+    // Departures up to this count are covered by the job end and printer close begun, or done.
+    uint64_t begun = 0;
+    uint64_t handled = 0;
     bool running = false;
     bool stopping = false;
     std::thread thread;
@@ -50,6 +57,7 @@ DisconnectWorker& disconnectWorker() {
 // Guarded by the queue's mutex.
 struct MemoryToGiveBack {
     bool pending = false;
+    std::chrono::steady_clock::time_point firstNoted;
     std::chrono::steady_clock::time_point lastNoted;
 };
 
@@ -77,25 +85,26 @@ bool containsStop(const std::string& message) {
     return std::search(message.begin(), message.end(), searcher) != message.end();
 }
 
-// The worker: the next task, once there is one and no departure is waiting to be handled;
-// nothing once the worker is told to stop. Meanwhile, freed memory goes back to the system once
-// neither a request nor a connection has ended for a while: the allocator would keep it for good,
-// and giving it back between the requests of a series would only make each of them take it from
-// the system again.
+// The worker: the next task, once there is one and the departures reported before it arrived are
+// handled; nothing once the worker is told to stop. Meanwhile, freed memory goes back to the
+// system once neither a request nor a connection has ended for a while (or at the latest a few
+// seconds after it was freed): the allocator would keep it for good, and giving it back between
+// the requests of a series would only make each of them take it from the system again.
 std::optional<PrintTask> waitForPrintTask() {
     std::vector<QueuedPrintTask> discarded;
     std::unique_lock<std::mutex> lock(printTaskQueue.mutex);
     const DisconnectWorker& departures = disconnectWorker();
     const auto ready = [&] {
         return workerStopRequested.load() ||
-               (!printTaskQueue.tasks.empty() && !departures.pending && !departures.handling);
+               (!printTaskQueue.tasks.empty() && printTaskQueue.tasks.front().departuresBefore <= departures.handled);
     };
     while (!ready()) {
         if (!memoryToGiveBack.pending) {
             printTaskQueue.wake.wait(lock);
             continue;
         }
-        const auto due = memoryToGiveBack.lastNoted + kIdleBeforeGivingBack;
+        const auto due = std::min(memoryToGiveBack.lastNoted + kIdleBeforeGivingBack,
+                                  memoryToGiveBack.firstNoted + kLongestBeforeGivingBack);
         if (std::chrono::steady_clock::now() < due) {
             printTaskQueue.wake.wait_until(lock, due);
             continue;
@@ -115,11 +124,10 @@ void disconnectLoop() {
     DisconnectWorker& worker = disconnectWorker();
     std::unique_lock<std::mutex> lock(printTaskQueue.mutex);
     for (;;) {
-        worker.wake.wait(lock, [&] { return worker.pending || worker.stopping; });
+        worker.wake.wait(lock, [&] { return worker.reported > worker.begun || worker.stopping; });
         // Clients that went away before the stop are still handled.
-        if (!worker.pending) return;
-        worker.pending = false;
-        worker.handling = true;
+        if (worker.reported == worker.begun) return;
+        const uint64_t covered = worker.begun = worker.reported;
         lock.unlock();
         try {
             onClientDisconnect();
@@ -127,8 +135,8 @@ void disconnectLoop() {
             LOG(ERROR) << "[ERROR]:" << "exception is " << e.what();
         }
         lock.lock();
-        worker.handling = false;
-        // The worker may take requests again.
+        worker.handled = covered;
+        // The worker may take the requests that waited for these.
         printTaskQueue.wake.notify_all();
     }
 }
@@ -145,6 +153,7 @@ void pushPrintTask(std::string clientId, std::string message, QueueShare share) 
     {
         std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
         queued.sequence = printTaskQueue.nextSequence++;
+        queued.departuresBefore = disconnectWorker().reported;
         printTaskQueue.tasks.push_back(std::move(queued));
         std::push_heap(printTaskQueue.tasks.begin(), printTaskQueue.tasks.end(), PrintTaskOrder{});
     }
@@ -202,7 +211,7 @@ void queueClientDisconnect() {
     {
         std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
         if (!worker.running) return;
-        worker.pending = true;
+        ++worker.reported;
     }
     worker.wake.notify_one();
 }
@@ -210,8 +219,10 @@ void queueClientDisconnect() {
 void noteMemoryToGiveBack() {
     {
         std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+        const auto now = std::chrono::steady_clock::now();
+        if (!memoryToGiveBack.pending) memoryToGiveBack.firstNoted = now;
         memoryToGiveBack.pending = true;
-        memoryToGiveBack.lastNoted = std::chrono::steady_clock::now();
+        memoryToGiveBack.lastNoted = now;
     }
     printTaskQueue.wake.notify_one();
 }
@@ -251,7 +262,7 @@ void startDisconnectWorker() {
     if (worker.running) return;
     worker.running = true;
     worker.stopping = false;
-    worker.pending = false;
+    worker.begun = worker.handled = worker.reported;
     worker.thread = std::thread(disconnectLoop);
 }
 

@@ -25,6 +25,8 @@ struct PrintTask {
 struct QueuedPrintTask {
     PrintTask task;
     uint64_t sequence = 0;
+    // The departures reported before it arrived: it is taken only once they are all handled.
+    uint64_t departuresBefore = 0;
     QueueShare share;
 };
 
@@ -64,12 +66,12 @@ void sendToCurrentClient(std::string text);
 // For any client that went away: ends the job and closes the printer. Called on the disconnect
 // thread, which alone waits for the SDK.
 void onClientDisconnect();
-// Network thread: hands a client's going away to the disconnect thread and returns at once. The
-// worker takes no further request until the job is ended and the printer closed; departures that
-// wait together are handled once. Ignored while that thread does not run.
+// Network thread: hands a client's going away to the disconnect thread and returns at once. No
+// request that arrives after it is taken until the job is ended and the printer closed;
+// departures that wait together are handled once. Ignored while that thread does not run.
 void queueClientDisconnect();
 // Any thread: freed memory is to be given back to the system, which the worker does once neither
-// a request nor a connection has ended for half a second.
+// a request nor a connection has ended for half a second, and at the latest 5 s after this.
 void noteMemoryToGiveBack();
 
 // The hooks through which the listener hands the host its clients' messages and departures.

@@ -43,8 +43,18 @@ SendGate& sendGate() {
 // What all connections together hold: the text of their requests waiting in the queue and the
 // answers not yet written to them.
 struct Totals {
+    // The requests waiting in the queue and the messages being read, and how many requests.
     std::atomic<std::size_t> queuedBytes{0};
+    std::atomic<std::size_t> queuedRequests{0};
     std::atomic<std::size_t> unsentBytes{0};
+    // Connections not read because the total was reached, each with the total below which it may
+    // read again.
+    std::mutex waitingMutex;
+    std::vector<std::pair<std::weak_ptr<Connection>, std::size_t>> waiting;
+    std::atomic<std::size_t> waitingCount{0};
+    // When no request waits, messages held half read are all that the total holds, and none would
+    // ever leave: one of those connections at a time may then read its message to the end.
+    const Connection* finisher = nullptr;
 };
 
 Totals& totals() {
@@ -64,6 +74,10 @@ boost::system::error_code socketFailure(int fd) {
     }
     return net::error::eof;
 }
+
+// A message is read a piece at a time, so that what it has brought counts among its client's
+// waiting bytes while it is read, and reading can pause within it.
+constexpr std::size_t kReadPieceBytes = 64u << 10;
 
 }  // namespace
 
@@ -94,9 +108,11 @@ void QueueShare::giveBack() {
     held = false;
     // The total is given back also when the connection is gone.
     totals().queuedBytes -= bytes;
+    --totals().queuedRequests;
     if (!owner.expired()) Connection::giveBackShare(owner, bytes);
     owner.reset();
     bytes = 0;
+    Connection::roomMade();
 }
 
 // ---- the connection ----------------------------------------------------------------------------
@@ -108,6 +124,8 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
       hooks(std::move(hooks)),
       settings(settings) {
     ws->next_layer().closeTimeout = settings.handshakeTimeout;
+    // The read ends only once the peer has ended TCP as well; the client has gone already.
+    ws->next_layer().closing = [this] { end(); };
     // A generator of its own for each id: it reads the system's random source directly.
     boost::uuids::random_generator generator;
     uuid = boost::uuids::to_string(generator());
@@ -115,8 +133,10 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
 }
 
 Connection::~Connection() {
-    // Texts that a failed write left behind count no more.
+    // Texts that a failed write left behind count no more, nor a message not read to its end.
     totals().unsentBytes -= unsentBytes.load();
+    totals().queuedBytes -= readingBytes;
+    stopFinishing();
     LOG(INFO) << "[INFO]:" << "connection destruction!" << uuid;
 }
 
@@ -170,10 +190,11 @@ void Connection::onAccept(boost::system::error_code ec) {
 }
 
 void Connection::doRead() {
-    ws->async_read(readBuffer, beast::bind_front_handler(&Connection::onRead, shared_from_this()));
+    ws->async_read_some(readBuffer, kReadPieceBytes,
+                        beast::bind_front_handler(&Connection::onRead, shared_from_this()));
 }
 
-void Connection::onRead(boost::system::error_code ec, std::size_t /*bytes*/) {
+void Connection::onRead(boost::system::error_code ec, std::size_t bytes) {
     try {
         if (ec) {
             if (closedHere) return;
@@ -181,18 +202,11 @@ void Connection::onRead(boost::system::error_code ec, std::size_t /*bytes*/) {
             end();
             return;
         }
-        // Answers and events follow the frame type of the client's last message.
-        ws->binary(ws->got_binary());
-        std::string message = beast::buffers_to_string(readBuffer.data());
-        readBuffer.consume(readBuffer.size());
-        // The room a large message needed is not kept for the life of the connection.
-        if (readBuffer.capacity() > settings.keptReadBufferBytes) readBuffer.shrink_to_fit();
-        LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
-        queuedBytes += message.size();
-        ++queuedRequests;
-        totals().queuedBytes += message.size();
-        QueueShare share(weak_from_this(), message.size());
-        if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share));
+        // A message counts among the waiting bytes from its first piece on.
+        readingBytes += bytes;
+        queuedBytes += bytes;
+        totals().queuedBytes += bytes;
+        if (ws->is_message_done()) handOver();
         // Backpressure: while this client has its fill waiting, its messages wait in TCP.
         if (queueAllowanceUsed()) {
             pauseReading();
@@ -205,14 +219,116 @@ void Connection::onRead(boost::system::error_code ec, std::size_t /*bytes*/) {
     }
 }
 
+void Connection::handOver() {
+    // Answers and events follow the frame type of the client's last message.
+    ws->binary(ws->got_binary());
+    std::string message = beast::buffers_to_string(readBuffer.data());
+    readBuffer.consume(readBuffer.size());
+    // The room a large message needed is not kept for the life of the connection.
+    if (readBuffer.capacity() > settings.keptReadBufferBytes) readBuffer.shrink_to_fit();
+    LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
+    ++queuedRequests;
+    ++totals().queuedRequests;
+    QueueShare share(weak_from_this(), std::exchange(readingBytes, 0));
+    if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share));
+    // A request waits now, whose leaving the queue wakes the others.
+    stopFinishing();
+}
+
+bool Connection::ownAllowanceUsed() const {
+    return queuedBytes >= settings.maxQueuedBytes || queuedRequests >= settings.maxQueuedRequests;
+}
+
 bool Connection::queueAllowanceUsed() const {
-    if (queuedBytes >= settings.maxQueuedBytes || queuedRequests >= settings.maxQueuedRequests) return true;
     // When all clients together have their fill waiting, those with more than a little yield.
-    return queuedBytes > settings.littleBytes && totals().queuedBytes.load() >= settings.maxTotalQueuedBytes;
+    return ownAllowanceUsed() || (!mayFinish && queuedBytes > settings.littleBytes &&
+                                  totals().queuedBytes.load() >= settings.maxTotalQueuedBytes);
+}
+
+void Connection::waitForRoomInTotal() {
+    if (waitingForRoom) return;
+    waitingForRoom = true;
+    Totals& all = totals();
+    {
+        std::lock_guard<std::mutex> lock(all.waitingMutex);
+        all.waiting.emplace_back(weak_from_this(), settings.maxTotalQueuedBytes);
+        ++all.waitingCount;
+    }
+    // Room made while this was not yet on the list is not missed.
+    roomMade();
+}
+
+void Connection::roomMade() {
+    Totals& all = totals();
+    if (all.waitingCount.load() == 0) return;
+    std::vector<std::shared_ptr<Connection>> woken;
+    std::shared_ptr<Connection> finisher;
+    {
+        std::lock_guard<std::mutex> lock(all.waitingMutex);
+        const std::size_t total = all.queuedBytes.load();
+        decltype(all.waiting) still;
+        for (auto& entry : all.waiting) {
+            if (total >= entry.second) {
+                still.push_back(std::move(entry));
+            } else if (std::shared_ptr<Connection> connection = entry.first.lock()) {
+                woken.push_back(std::move(connection));
+            }
+        }
+        all.waiting.swap(still);
+        if (woken.empty() && all.queuedRequests.load() == 0 && all.finisher == nullptr) {
+            for (auto entry = all.waiting.begin(); entry != all.waiting.end() && !finisher;) {
+                finisher = entry->first.lock();
+                entry = all.waiting.erase(entry);
+            }
+            all.finisher = finisher.get();
+        }
+        all.waitingCount = all.waiting.size();
+    }
+    SendGate& gate = sendGate();
+    std::lock_guard<std::mutex> lock(gate.mutex);
+    if (!gate.open) return;
+    for (std::shared_ptr<Connection>& connection : woken) {
+        const Strand target = connection->strand;
+        net::post(target, [connection = std::move(connection)] { connection->onRoomInTotal(false); });
+    }
+    if (finisher) {
+        const Strand target = finisher->strand;
+        net::post(target, [finisher = std::move(finisher)] { finisher->onRoomInTotal(true); });
+    }
+}
+
+void Connection::onRoomInTotal(bool finish) {
+    // Whoever is told has been taken off the list.
+    waitingForRoom = false;
+    if (finish) mayFinish = true;
+    if (closedHere || ended || ownAllowanceUsed()) {
+        stopFinishing();
+        return;
+    }
+    if (!readPaused) return;
+    if (!queueAllowanceUsed()) {
+        resumeReading();
+    } else {
+        waitForRoomInTotal();
+    }
+}
+
+void Connection::stopFinishing() {
+    if (!mayFinish) return;
+    mayFinish = false;
+    {
+        Totals& all = totals();
+        std::lock_guard<std::mutex> lock(all.waitingMutex);
+        if (all.finisher == this) all.finisher = nullptr;
+    }
+    roomMade();
 }
 
 void Connection::pauseReading() {
     readPaused = true;
+    // Held back by the others' requests, not by its own: the worker taking one of its own would
+    // not tell it when there is room again.
+    if (!ownAllowanceUsed()) waitForRoomInTotal();
     // Beast sees the peer's pongs only while reading, so the idle timer would drop a peer that is
     // alive; the timer starts again with the next read.
     setIdleTimeout(std::chrono::milliseconds{0});
@@ -281,6 +397,7 @@ void Connection::onShareReturned(std::size_t bytes) {
 void Connection::end() {
     if (ended) return;
     ended = true;
+    stopFinishing();
     ConnectionRegistry::getInstance().removeConnection(uuid);
     if (hooks.connectionEnded) hooks.connectionEnded(uuid);
     if (hooks.memoryReleased) hooks.memoryReleased();

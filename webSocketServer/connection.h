@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,20 +25,23 @@
 #include "webSocketServer/connectionSetup.h"
 
 // The TCP stream under a client's WebSocket: Beast's own, but for the last step of a closing
-// handshake. Once its close frame has gone out, the WebSocket waits for the peer to end the TCP
-// connection; after a failed read Beast bounds that wait by no timer of the handshake's, so a peer
-// that never answers would hold its socket until the idle timer ran out. Here it waits no longer
-// than closeTimeout.
+// handshake. Once the close frames have gone, the WebSocket waits for the peer to end the TCP
+// connection, and only then completes its read; after a failed read Beast bounds that wait by no
+// timer of the handshake's, so a peer that never answers would hold its socket until the idle
+// timer ran out. Here it waits no longer than closeTimeout, and `closing` tells the connection at
+// once that its client is leaving.
 class ClientTcpStream : public boost::beast::tcp_stream {
 public:
     using boost::beast::tcp_stream::tcp_stream;
     std::chrono::milliseconds closeTimeout{std::chrono::seconds(30)};
+    std::function<void()> closing;
 };
 
 // Found by the WebSocket stream for its teardown (argument-dependent lookup): Beast's teardown of
 // the socket, with a timer that closes the socket when the peer keeps it past closeTimeout.
 template <class Handler>
 void async_teardown(boost::beast::role_type role, ClientTcpStream& stream, Handler&& handler) {
+    if (stream.closing) stream.closing();
     // Shared by the timer and the completion, which both run on the stream's strand: once the
     // teardown has ended, the timer touches nothing.
     struct Deadline {
@@ -101,9 +105,22 @@ private:
     void onRead(boost::system::error_code ec, std::size_t bytes);
     // Any thread: hands a share back to its connection's strand.
     static void giveBackShare(const std::weak_ptr<Connection>& owner, std::size_t bytes);
+    // On the strand: a message has been read whole; it goes to the host.
+    void handOver();
     // On the strand: a request of this client left the queue; a paused read starts again.
     void onShareReturned(std::size_t bytes);
+    // This client's own bounds, and those with the total of all clients beside them.
+    bool ownAllowanceUsed() const;
     bool queueAllowanceUsed() const;
+    // On the strand: waits for the total of all clients to fall below its mark.
+    void waitForRoomInTotal();
+    // Any thread: the total fell, or a message read past the mark has ended; those waiting for
+    // less than the total now are told on their strands, and when no request waits, one of them
+    // may read its message to the end.
+    static void roomMade();
+    void onRoomInTotal(bool finish);
+    // On the strand (or at destruction): this client no longer reads past the mark.
+    void stopFinishing();
     // On the strand: no read while this client has its fill waiting. A paused client is still
     // one: it is not idle because its requests wait, and a reset meanwhile ends it at once.
     void pauseReading();
@@ -142,10 +159,15 @@ private:
     std::deque<std::string> sendQueue;
     // Written on the strand; read from other strands to find the client that leaves the most.
     std::atomic<std::size_t> unsentBytes{0};
-    // What this client has waiting in the request queue, and whether its read waits for room.
+    // What this client has waiting in the request queue (the message being read included), and
+    // whether its read waits for room.
     std::size_t queuedBytes = 0;
     std::size_t queuedRequests = 0;
+    std::size_t readingBytes = 0;
     bool readPaused = false;
+    bool waitingForRoom = false;
+    // Allowed to read its message to the end past the total's mark.
+    bool mayFinish = false;
     // While reading is paused, a wait for an error on the socket (a reset), cancelled on resuming;
     // the number of the wait pending, or 0.
     unsigned socketWatch = 0;

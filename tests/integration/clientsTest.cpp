@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -126,6 +127,34 @@ TEST_F(Clients, ClientsThatLeftCloseThePrinterBeforeTheNextClientConnectsIt) {
     const std::vector<std::string> calls = service().traceCalls();
     const auto connect = std::find(calls.begin(), calls.end(), "connectUsbPrinter");
     EXPECT_EQ(std::find(connect, calls.end(), "closePrinter"), calls.end());
+}
+
+TEST_F(Clients, ClientsThatKeepLeavingDoNotHoldUpTheOthersRequests) {
+    // Clients leave faster than a departure's job end and printer close (0.2 s) are made, until
+    // the staying client is answered or 30 s have passed.
+    startService(R"({"delayMs":{"endJob":100,"closePrinter":100}})");
+    std::atomic<bool> answered{false};
+    bool leftUntilTheEnd = false;
+    std::thread leaving([&] {
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        while (!answered) {
+            if (std::chrono::steady_clock::now() >= until) {
+                leftUntilTheEnd = true;
+                return;
+            }
+            WsTestClient client;
+            if (client.connect()) client.drop();
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    std::this_thread::sleep_for(500ms);
+    WsTestClient staying;
+    ASSERT_TRUE(staying.connect());
+    ASSERT_TRUE(staying.sendText(requestFor("getSdkVersion")));
+    EXPECT_TRUE(staying.receive(60s));
+    answered = true;
+    leaving.join();
+    EXPECT_FALSE(leftUntilTheEnd) << "answered only once the others stopped leaving";
 }
 
 TEST_F(Clients, TwoHundredClientsConnectedAtOnceAreEachAnswered) {

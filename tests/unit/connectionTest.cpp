@@ -307,8 +307,18 @@ TEST_F(ConnectionTest, AtTheTotalOfAllClientsOnlyThoseWithMoreThanALittleWaiting
     ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(small.sendText("s" + std::to_string(i)));
     ASSERT_TRUE(waitFor([] { return waitingTasks() == 7; }));
+    // A large message counts while it is read: it does not come in whole past the total.
+    WsTestClient large;
+    ASSERT_TRUE(connectClient(large, settings));
+    ASSERT_TRUE(large.sendText(std::string(300000, 'L')));
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(waitingTasks(), 7u) << "the heavy one waits in TCP";
+    EXPECT_EQ(waitingTasks(), 7u) << "the heavy and the large one wait in TCP";
+    // Once there is room, they are read on.
+    std::vector<std::string> rest = drainMessages();
+    ASSERT_TRUE(waitFor([&] {
+        for (std::string m : drainMessages()) rest.push_back(m);
+        return rest.size() == 10;
+    }));
 }
 
 // With a printer service on the fake SDK and the disconnect thread running.
@@ -398,6 +408,24 @@ TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
     EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + resetId); }));
 }
 
+// The upgrade request of a WebSocket client, written by hand.
+const char* const kUpgrade =
+    "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
+TEST_F(ConnectionWithServiceTest, AClientHasGoneWithItsCloseFrameNotOnlyWhenItsSocketEnds) {
+    auto accepted = acceptNext();
+    kvtest::RawTcpClient raw;
+    ASSERT_TRUE(raw.connect(port));
+    const std::string id = accepted.get()->getUuid();
+    ASSERT_TRUE(raw.write(kUpgrade));
+    ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    // A masked close frame; the peer then keeps its end of the TCP connection open.
+    ASSERT_TRUE(raw.write(std::string("\x88\x80\0\0\0\0", 6)));
+    ASSERT_TRUE(waitFor(printerClosed));
+    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(id), nullptr);
+}
+
 TEST_F(ConnectionWithServiceTest, ADisconnectWaitsForTheSdkOffTheNetworkThread) {
     WsTestClient leaving, staying;
     ASSERT_TRUE(connectClient(leaving));
@@ -415,11 +443,6 @@ TEST_F(ConnectionWithServiceTest, ADisconnectWaitsForTheSdkOffTheNetworkThread) 
     // As soon as the SDK is free, the job is ended and the printer closed.
     EXPECT_TRUE(waitFor(printerClosed));
 }
-
-// The upgrade request of a WebSocket client, written by hand.
-const char* const kUpgrade =
-    "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
 TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsStay) {
     ConnectionSettings settings;

@@ -133,10 +133,12 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
 }
 
 Connection::~Connection() {
-    // Texts that a failed write left behind count no more, nor a message not read to its end.
+    // Texts that a failed write left behind count no more, nor a message not read to its end,
+    // whose room goes to the others.
     totals().unsentBytes -= unsentBytes.load();
     totals().queuedBytes -= readingBytes;
     stopFinishing();
+    if (readingBytes > 0) roomMade();
     LOG(INFO) << "[INFO]:" << "connection destruction!" << uuid;
 }
 
@@ -300,9 +302,15 @@ void Connection::roomMade() {
 void Connection::onRoomInTotal(bool finish) {
     // Whoever is told has been taken off the list.
     waitingForRoom = false;
+    // Told after it could no longer use it (it has gone, or is held back by its own bounds, or
+    // has no message begun): the room, or the right to finish, passes on to the others.
     if (finish) mayFinish = true;
-    if (closedHere || ended || ownAllowanceUsed()) {
-        stopFinishing();
+    if (closedHere || ended || ownAllowanceUsed() || (finish && readingBytes == 0)) {
+        if (mayFinish) {
+            stopFinishing();
+        } else {
+            roomMade();
+        }
         return;
     }
     if (!readPaused) return;

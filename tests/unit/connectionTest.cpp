@@ -296,6 +296,23 @@ TEST_F(ConnectionTest, ABurstOfAPageIsReadWholeSoThatAStopBehindItDiscardsAllOfI
     EXPECT_TRUE(drainMessages().empty());
 }
 
+TEST_F(ConnectionTest, LargeMessagesThatFillTheTotalHalfReadAreReadToTheEndOneAtATime) {
+    ConnectionSettings settings;
+    settings.maxTotalQueuedBytes = 150000;
+    settings.littleBytes = 1000;
+    std::vector<std::unique_ptr<WsTestClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<WsTestClient>());
+        ASSERT_TRUE(connectClient(*clients.back(), settings));
+    }
+    for (auto& client : clients) ASSERT_TRUE(client->sendText(std::string(300000, 'L')));
+    std::vector<std::string> read;
+    ASSERT_TRUE(waitFor([&] {
+        for (std::string m : drainMessages()) read.push_back(m);
+        return read.size() == 3;
+    }));
+}
+
 TEST_F(ConnectionTest, AtTheTotalOfAllClientsOnlyThoseWithMoreThanALittleWaitingYield) {
     ConnectionSettings settings;
     settings.maxTotalQueuedBytes = 8000;

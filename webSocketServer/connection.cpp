@@ -1,6 +1,5 @@
 #include "webSocketServer/connection.h"
 
-#include <boost/asio/bind_cancellation_slot.hpp>
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/error.hpp>
@@ -62,11 +61,11 @@ Totals& totals() {
     return all;
 }
 
-// The error of a socket that has failed (a reset), or end of file when the peer hung up without
-// one; nothing when the socket is well. Reads no byte.
+// The error of a socket that has failed (a reset), or end of file when the peer has closed its
+// end; nothing when the socket is well. Reads no byte, so what the peer sent before stays.
 boost::system::error_code socketFailure(int fd) {
-    pollfd polled{fd, 0, 0};
-    if (::poll(&polled, 1, 0) <= 0 || (polled.revents & (POLLERR | POLLHUP)) == 0) return {};
+    pollfd polled{fd, POLLRDHUP, 0};
+    if (::poll(&polled, 1, 0) <= 0 || (polled.revents & (POLLERR | POLLHUP | POLLRDHUP)) == 0) return {};
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
@@ -74,6 +73,21 @@ boost::system::error_code socketFailure(int fd) {
     }
     return net::error::eof;
 }
+
+// Whether the peer has sent bytes that wait unread; reads none.
+bool hasBytesWaiting(int fd) {
+    if (fd < 0) return false;
+    pollfd polled{fd, POLLIN, 0};
+    return ::poll(&polled, 1, 0) > 0 && (polled.revents & POLLIN) != 0;
+}
+
+// How often a connection that is not read looks whether its peer has gone.
+constexpr std::chrono::milliseconds kPausedCheckPeriod{100};
+// How long one connection may read its message past the total's mark before the next one may,
+// and how long it keeps that turn while nothing more comes: a peer that stops sending in the
+// middle of its message keeps the others waiting no longer.
+constexpr std::chrono::milliseconds kFinishTurn{1000};
+constexpr std::chrono::milliseconds kFinishTurnIdle{100};
 
 // A message is read a piece at a time, so that what it has brought counts among its client's
 // waiting bytes while it is read, and reading can pause within it.
@@ -122,7 +136,9 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
       ws(std::make_unique<Stream>(strand)),
       ioc(context),
       hooks(std::move(hooks)),
-      settings(settings) {
+      settings(settings),
+      pausedCheck(strand),
+      finishDeadline(strand) {
     ws->next_layer().closeTimeout = settings.handshakeTimeout;
     // The read ends only once the peer has ended TCP as well; the client has gone already.
     ws->next_layer().closing = [this] { end(); };
@@ -184,6 +200,7 @@ void Connection::onAccept(boost::system::error_code ec) {
             if (hooks.memoryReleased) hooks.memoryReleased();
             return;
         }
+        socketFd = getSocket().native_handle();
         ConnectionRegistry::getInstance().addConnection(shared_from_this());
         doRead();
     } catch (const std::exception& e) {
@@ -208,6 +225,7 @@ void Connection::onRead(boost::system::error_code ec, std::size_t bytes) {
         readingBytes += bytes;
         queuedBytes += bytes;
         totals().queuedBytes += bytes;
+        if (mayFinish && bytes > 0) extendFinishTurn();
         if (ws->is_message_done()) handOver();
         // Backpressure: while this client has its fill waiting, its messages wait in TCP.
         if (queueAllowanceUsed()) {
@@ -278,9 +296,18 @@ void Connection::roomMade() {
         }
         all.waiting.swap(still);
         if (woken.empty() && all.queuedRequests.load() == 0 && all.finisher == nullptr) {
+            // The first in line whose peer has sent more: one that stopped sending in the middle
+            // of its message would finish nothing.
             for (auto entry = all.waiting.begin(); entry != all.waiting.end() && !finisher;) {
-                finisher = entry->first.lock();
-                entry = all.waiting.erase(entry);
+                std::shared_ptr<Connection> candidate = entry->first.lock();
+                if (!candidate) {
+                    entry = all.waiting.erase(entry);
+                } else if (hasBytesWaiting(candidate->socketFd.load())) {
+                    finisher = std::move(candidate);
+                    entry = all.waiting.erase(entry);
+                } else {
+                    ++entry;
+                }
             }
             all.finisher = finisher.get();
         }
@@ -313,6 +340,11 @@ void Connection::onRoomInTotal(bool finish) {
         }
         return;
     }
+    if (finish) {
+        ++finishTurns;
+        finishTurnEnd = std::chrono::steady_clock::now() + kFinishTurn;
+        extendFinishTurn();
+    }
     if (!readPaused) return;
     if (!queueAllowanceUsed()) {
         resumeReading();
@@ -321,9 +353,19 @@ void Connection::onRoomInTotal(bool finish) {
     }
 }
 
+void Connection::extendFinishTurn() {
+    const unsigned turn = finishTurns;
+    finishDeadline.expires_at(std::min(std::chrono::steady_clock::now() + kFinishTurnIdle, finishTurnEnd));
+    finishDeadline.async_wait([self = shared_from_this(), turn](boost::system::error_code ec) {
+        // Its turn is over: the next one waiting may finish, and this one waits again.
+        if (!ec && turn == self->finishTurns) self->stopFinishing();
+    });
+}
+
 void Connection::stopFinishing() {
     if (!mayFinish) return;
     mayFinish = false;
+    ++finishTurns;
     {
         Totals& all = totals();
         std::lock_guard<std::mutex> lock(all.waitingMutex);
@@ -340,48 +382,37 @@ void Connection::pauseReading() {
     // Beast sees the peer's pongs only while reading, so the idle timer would drop a peer that is
     // alive; the timer starts again with the next read.
     setIdleTimeout(std::chrono::milliseconds{0});
-    if (socketWatch != 0) return;
-    // With no read pending, only a wait for an error on the socket tells that the peer reset it.
-    socketWatch = ++lastSocketWatch == 0 ? ++lastSocketWatch : lastSocketWatch;
-    getSocket().async_wait(
-        net::socket_base::wait_error,
-        net::bind_cancellation_slot(
-            socketWatchCancel.slot(),
-            net::bind_executor(strand, beast::bind_front_handler(&Connection::onPausedSocketEvent,
-                                                                 shared_from_this(), socketWatch))));
-}
-
-void Connection::stopWatchingSocket() {
-    if (socketWatch == 0) return;
-    socketWatch = 0;
-    socketWatchCancel.emit(net::cancellation_type::all);
+    if (!pausedCheckPending) checkPausedSocket();
 }
 
 void Connection::resumeReading() {
     readPaused = false;
-    stopWatchingSocket();
     setIdleTimeout(settings.idleTimeout);
     doRead();
 }
 
-void Connection::onPausedSocketEvent(unsigned watch, boost::system::error_code ec) {
-    // A wait that was cancelled, or that ended after reading resumed, tells nothing.
-    if (watch != socketWatch) return;
-    socketWatch = 0;
-    if (ec || !readPaused || closedHere || ended) return;
-    const int fd = getSocket().native_handle();
-    const boost::system::error_code failure = socketFailure(fd);
-    if (!failure) {
-        // Urgent data also ends the wait, and would end every new one at once until taken; the
-        // WebSocket never sees it, so it is dropped. Then the watch goes on.
-        char urgent = 0;
-        (void)::recv(fd, &urgent, 1, MSG_OOB | MSG_DONTWAIT);
-        pauseReading();
-        return;
-    }
-    // The read that is not pending would have failed with this.
-    LOG(ERROR) << "[ERROR]:" << "websocket async read error is " << failure.what();
-    endAndClose();
+void Connection::checkPausedSocket() {
+    // With no read pending, nothing else would notice that the peer reset or closed its end; the
+    // socket is looked at a few times a second while reading waits (asio waits on no peer close).
+    pausedCheckPending = true;
+    pausedCheck.expires_after(kPausedCheckPeriod);
+    pausedCheck.async_wait([self = shared_from_this()](boost::system::error_code ec) {
+        self->pausedCheckPending = false;
+        if (ec || !self->readPaused || self->closedHere || self->ended) return;
+        const int fd = self->getSocket().native_handle();
+        const boost::system::error_code failure = socketFailure(fd);
+        if (!failure) {
+            // More has come while only half-read messages hold the total: this one may be the
+            // one to finish its message.
+            if (self->waitingForRoom && totals().queuedRequests.load() == 0 && hasBytesWaiting(fd)) roomMade();
+            self->checkPausedSocket();
+            return;
+        }
+        // The read that is not pending would have failed with this. What the peer sent and was
+        // not read is given up, as when a reset throws it away.
+        LOG(ERROR) << "[ERROR]:" << "websocket async read error is " << failure.what();
+        self->endAndClose();
+    });
 }
 
 void Connection::giveBackShare(const std::weak_ptr<Connection>& owner, std::size_t bytes) {
@@ -422,7 +453,7 @@ void Connection::failed() {
 
 void Connection::endAndClose() {
     closedHere = true;
-    stopWatchingSocket();
+    socketFd = -1;
     boost::system::error_code ignored;
     getSocket().close(ignored);
     end();

@@ -119,15 +119,17 @@ private:
     // may read its message to the end.
     static void roomMade();
     void onRoomInTotal(bool finish);
+    // On the strand: the turn to read past the mark goes on while more comes, up to its end.
+    void extendFinishTurn();
     // On the strand (or at destruction): this client no longer reads past the mark.
     void stopFinishing();
     // On the strand: no read while this client has its fill waiting. A paused client is still
-    // one: it is not idle because its requests wait, and a reset meanwhile ends it at once.
+    // one: it is not idle because its requests wait, and a peer that resets or closes meanwhile
+    // ends it.
     void pauseReading();
     void resumeReading();
     void setIdleTimeout(std::chrono::milliseconds idle);
-    void onPausedSocketEvent(unsigned watch, boost::system::error_code ec);
-    void stopWatchingSocket();
+    void checkPausedSocket();
     // On the strand: appends the text and starts a write when none is in flight.
     void queueText(std::string text);
     // On the strand: writes the front of sendQueue.
@@ -159,6 +161,9 @@ private:
     std::deque<std::string> sendQueue;
     // Written on the strand; read from other strands to find the client that leaves the most.
     std::atomic<std::size_t> unsentBytes{0};
+    // The socket's descriptor once the handshake is done, -1 once closed here; read from other
+    // strands to see whether its peer has sent more.
+    std::atomic<int> socketFd{-1};
     // What this client has waiting in the request queue (the message being read included), and
     // whether its read waits for room.
     std::size_t queuedBytes = 0;
@@ -166,13 +171,14 @@ private:
     std::size_t readingBytes = 0;
     bool readPaused = false;
     bool waitingForRoom = false;
-    // Allowed to read its message to the end past the total's mark.
+    // Allowed to read its message to the end past the total's mark, for a turn.
     bool mayFinish = false;
-    // While reading is paused, a wait for an error on the socket (a reset), cancelled on resuming;
-    // the number of the wait pending, or 0.
-    unsigned socketWatch = 0;
-    unsigned lastSocketWatch = 0;
-    boost::asio::cancellation_signal socketWatchCancel;
+    unsigned finishTurns = 0;
+    std::chrono::steady_clock::time_point finishTurnEnd;
+    // While reading is paused, the socket is looked at for a peer that has gone.
+    boost::asio::steady_timer pausedCheck;
+    bool pausedCheckPending = false;
+    boost::asio::steady_timer finishDeadline;
     // A write is in flight: the front text of sendQueue is being written.
     bool writing = false;
     // Closed here (too much unread, or reset while paused): the failures of its pending operations

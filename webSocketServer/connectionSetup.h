@@ -59,13 +59,14 @@ struct ConnectionSettings {
     std::size_t maxQueuedRequests = 4096;
     // A client that leaves more than this unread is closed.
     std::size_t maxUnsentBytes = 64u << 20;
-    // What all clients together may have waiting in the queue, and leave unread. At the first, a
-    // client that has more than a little waiting is not read until some of it is taken; beyond
-    // the second, the client that leaves the most unread is closed. A client that holds no more
-    // than a little is never paused or closed for the others' sake.
+    // What all clients together may have waiting in the queue (messages being read included),
+    // and leave unread. At the first, a client that has more than a little waiting is not read
+    // until there is room; beyond the second, the client that leaves the most unread is closed. A
+    // client that holds no more than a little (a getter, a stop) is never paused or closed for the
+    // others' sake.
     std::size_t maxTotalQueuedBytes = 256u << 20;
     std::size_t maxTotalUnsentBytes = 256u << 20;
-    std::size_t littleBytes = 1u << 20;
+    std::size_t littleBytes = 64u << 10;
     // A read buffer grown beyond this by a large message is given back after it.
     std::size_t keptReadBufferBytes = 64u << 10;
 };

@@ -57,6 +57,11 @@ std::optional<PrintTask> nextTask() {
     return task;
 }
 
+// The upgrade request of a WebSocket client, written by hand.
+const char* const kUpgrade =
+    "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+
 class ConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -300,6 +305,15 @@ TEST_F(ConnectionTest, LargeMessagesThatFillTheTotalHalfReadAreReadToTheEndOneAt
     ConnectionSettings settings;
     settings.maxTotalQueuedBytes = 150000;
     settings.littleBytes = 1000;
+    // A peer that stops sending in the middle of its message keeps the others waiting no longer
+    // than a turn.
+    auto accepted = acceptNext(settings);
+    kvtest::RawTcpClient stalling;
+    ASSERT_TRUE(stalling.connect(port));
+    ASSERT_TRUE(stalling.write(kUpgrade));
+    ASSERT_NE(stalling.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    // A masked binary frame of 300,000 bytes, of which 200,000 come.
+    ASSERT_TRUE(stalling.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) + std::string(200000, 'S')));
     std::vector<std::unique_ptr<WsTestClient>> clients;
     for (int i = 0; i < 3; ++i) {
         clients.push_back(std::make_unique<WsTestClient>());
@@ -397,6 +411,21 @@ TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
     ConnectionSettings settings;
     settings.maxQueuedRequests = 2;
     settings.idleTimeout = 1s;
+    // One that ends its TCP connection without a close frame while it is not read has gone at
+    // once: the job is ended and the printer closed while its requests still wait.
+    auto accepted = acceptNext(settings);
+    kvtest::RawTcpClient closing;
+    ASSERT_TRUE(closing.connect(port));
+    ASSERT_TRUE(closing.write(kUpgrade));
+    ASSERT_NE(closing.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(closing.write(std::string("\x81\x82\0\0\0\0c", 7) + std::to_string(i)));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 2; }));
+    closing.close();
+    ASSERT_TRUE(waitFor(printerClosed));
+    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(accepted.get()->getUuid()), nullptr);
+    drainMessages();
+    FakePrinterSdk::instance().clearCalls();
+
     // Its requests wait longer than the idle timeout while it answers pings: it stays.
     WsTestClient alive;
     auto connection = connectClient(alive, settings);
@@ -408,8 +437,7 @@ TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
     EXPECT_NE(ConnectionRegistry::getInstance().getConnection(aliveId), nullptr);
     EXPECT_TRUE(FakePrinterSdk::instance().callNames().empty());
 
-    // One that resets meanwhile has gone at once: the job is ended and the printer closed while
-    // its requests still wait.
+    // So has one that resets meanwhile.
     WsTestClient resetting;
     connection = connectClient(resetting, settings);
     ASSERT_TRUE(connection);
@@ -424,11 +452,6 @@ TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
     drainMessages();
     EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + resetId); }));
 }
-
-// The upgrade request of a WebSocket client, written by hand.
-const char* const kUpgrade =
-    "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
 TEST_F(ConnectionWithServiceTest, AClientHasGoneWithItsCloseFrameNotOnlyWhenItsSocketEnds) {
     auto accepted = acceptNext();

@@ -63,6 +63,9 @@ struct MemoryToGiveBack {
 
 MemoryToGiveBack memoryToGiveBack;
 
+// When the worker last took a stop; guarded by the queue's mutex.
+std::chrono::steady_clock::time_point lastStopTaken{};
+
 // Under the queue's lock: the next task. A stop moves every waiting task into `discarded`, which
 // the caller releases after unlocking.
 std::optional<PrintTask> takeNextLocked(std::vector<QueuedPrintTask>& discarded) {
@@ -72,7 +75,10 @@ std::optional<PrintTask> takeNextLocked(std::vector<QueuedPrintTask>& discarded)
     QueuedPrintTask next = std::move(tasks.back());
     tasks.pop_back();
     // A stop overtakes and discards every request waiting now, from every client, unanswered.
-    if (next.task.priority == 3) discarded.swap(tasks);
+    if (next.task.priority == 3) {
+        discarded.swap(tasks);
+        lastStopTaken = std::chrono::steady_clock::now();
+    }
     return std::move(next.task);
 }
 
@@ -143,7 +149,8 @@ void disconnectLoop() {
 
 }  // namespace
 
-void pushPrintTask(std::string clientId, std::string message, QueueShare share) {
+void pushPrintTask(std::string clientId, std::string message, QueueShare share,
+                   std::chrono::steady_clock::time_point begun) {
     QueuedPrintTask queued;
     // A plain byte search: the word counts wherever it stands, even inside a value.
     queued.task.priority = containsStop(message) ? 3 : 1;
@@ -152,6 +159,9 @@ void pushPrintTask(std::string clientId, std::string message, QueueShare share) 
     queued.share = std::move(share);
     {
         std::lock_guard<std::mutex> lock(printTaskQueue.mutex);
+        // Begun before the last stop was taken: it was waiting then, half read, and goes unanswered
+        // like the others (its share is given back once the lock is released).
+        if (begun < lastStopTaken) return;
         queued.sequence = printTaskQueue.nextSequence++;
         queued.departuresBefore = disconnectWorker().reported;
         printTaskQueue.tasks.push_back(std::move(queued));
@@ -229,8 +239,9 @@ void noteMemoryToGiveBack() {
 
 ConnectionHooks printServerHooks() {
     ConnectionHooks hooks;
-    hooks.messageArrived = [](const std::string& clientId, std::string message, QueueShare share) {
-        pushPrintTask(clientId, std::move(message), std::move(share));
+    hooks.messageArrived = [](const std::string& clientId, std::string message, QueueShare share,
+                              std::chrono::steady_clock::time_point begun) {
+        pushPrintTask(clientId, std::move(message), std::move(share), begun);
     };
     hooks.connectionEnded = [](const std::string& /*clientId*/) { queueClientDisconnect(); };
     hooks.memoryReleased = [] { noteMemoryToGiveBack(); };

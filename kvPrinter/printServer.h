@@ -2,6 +2,7 @@
 // current client, and the reaction to a client that drops.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -54,8 +55,10 @@ extern cKvPrinterService* printerService;
 extern std::thread printWorkThread;
 
 // Network thread: queues a received request (priority 3 when it contains "stopPrint"), with its
-// connection's share of the queue.
-void pushPrintTask(std::string clientId, std::string message, QueueShare share = {});
+// connection's share of the queue. A message waits from its first piece on (`begun`): one that
+// was still being read when a stop was taken is discarded, as the stop discarded those whole.
+void pushPrintTask(std::string clientId, std::string message, QueueShare share = {},
+                   std::chrono::steady_clock::time_point begun = std::chrono::steady_clock::now());
 // Takes the next task, or nothing when none waits; a task of priority 3 also discards every task
 // still waiting.
 std::optional<PrintTask> takePrintTask();

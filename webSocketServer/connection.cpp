@@ -138,10 +138,20 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
       hooks(std::move(hooks)),
       settings(settings),
       pausedCheck(strand),
-      finishDeadline(strand) {
+      finishDeadline(strand),
+      closeDeadline(strand) {
     ws->next_layer().closeTimeout = settings.handshakeTimeout;
     // The read ends only once the peer has ended TCP as well; the client has gone already.
     ws->next_layer().closing = [this] { end(); };
+    // A write after the handshake while the WebSocket no longer is open is its close frame: the
+    // client has gone.
+    ws->next_layer().writing = [this] {
+        if (opened && !ws->is_open()) end();
+    };
+    // Told while the read that found the frame runs, on the strand.
+    ws->control_callback([this](websocket::frame_type kind, beast::string_view) {
+        if (kind == websocket::frame_type::close) onPeerClose();
+    });
     // A generator of its own for each id: it reads the system's random source directly.
     boost::uuids::random_generator generator;
     uuid = boost::uuids::to_string(generator());
@@ -200,6 +210,7 @@ void Connection::onAccept(boost::system::error_code ec) {
             if (hooks.memoryReleased) hooks.memoryReleased();
             return;
         }
+        opened = true;
         socketFd = getSocket().native_handle();
         ConnectionRegistry::getInstance().addConnection(shared_from_this());
         doRead();
@@ -209,8 +220,10 @@ void Connection::onAccept(boost::system::error_code ec) {
 }
 
 void Connection::doRead() {
-    ws->async_read_some(readBuffer, kReadPieceBytes,
-                        beast::bind_front_handler(&Connection::onRead, shared_from_this()));
+    // Below a little, a read takes a client no further than a little: those that hold little are
+    // read whatever the total, so that each may hold no more.
+    const std::size_t piece = queuedBytes < settings.littleBytes ? settings.littleBytes - queuedBytes : kReadPieceBytes;
+    ws->async_read_some(readBuffer, piece, beast::bind_front_handler(&Connection::onRead, shared_from_this()));
 }
 
 void Connection::onRead(boost::system::error_code ec, std::size_t bytes) {
@@ -222,6 +235,7 @@ void Connection::onRead(boost::system::error_code ec, std::size_t bytes) {
             return;
         }
         // A message counts among the waiting bytes from its first piece on.
+        if (readingBytes == 0) messageBegun = std::chrono::steady_clock::now();
         readingBytes += bytes;
         queuedBytes += bytes;
         totals().queuedBytes += bytes;
@@ -250,7 +264,7 @@ void Connection::handOver() {
     ++queuedRequests;
     ++totals().queuedRequests;
     QueueShare share(weak_from_this(), std::exchange(readingBytes, 0));
-    if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share));
+    if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share), messageBegun);
     // A request waits now, whose leaving the queue wakes the others.
     stopFinishing();
 }
@@ -261,7 +275,7 @@ bool Connection::ownAllowanceUsed() const {
 
 bool Connection::queueAllowanceUsed() const {
     // When all clients together have their fill waiting, those with more than a little yield.
-    return ownAllowanceUsed() || (!mayFinish && queuedBytes > settings.littleBytes &&
+    return ownAllowanceUsed() || (!mayFinish && queuedBytes >= settings.littleBytes &&
                                   totals().queuedBytes.load() >= settings.maxTotalQueuedBytes);
 }
 
@@ -440,6 +454,20 @@ void Connection::end() {
     ConnectionRegistry::getInstance().removeConnection(uuid);
     if (hooks.connectionEnded) hooks.connectionEnded(uuid);
     if (hooks.memoryReleased) hooks.memoryReleased();
+}
+
+void Connection::onPeerClose() {
+    // The client has gone with its close frame, before any message that another client sends
+    // after it; the answering close frame may wait behind answers that the peer does not read,
+    // so the socket goes within the handshake's time whatever the peer does.
+    end();
+    closeDeadline.expires_after(settings.handshakeTimeout);
+    closeDeadline.async_wait([weak = weak_from_this()](boost::system::error_code ec) {
+        const std::shared_ptr<Connection> self = weak.lock();
+        if (ec || !self) return;
+        boost::system::error_code ignored;
+        self->getSocket().close(ignored);
+    });
 }
 
 void Connection::failed() {

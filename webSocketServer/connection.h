@@ -24,17 +24,26 @@
 
 #include "webSocketServer/connectionSetup.h"
 
-// The TCP stream under a client's WebSocket: Beast's own, but for the last step of a closing
-// handshake. Once the close frames have gone, the WebSocket waits for the peer to end the TCP
-// connection, and only then completes its read; after a failed read Beast bounds that wait by no
-// timer of the handshake's, so a peer that never answers would hold its socket until the idle
-// timer ran out. Here it waits no longer than closeTimeout, and `closing` tells the connection at
-// once that its client is leaving.
+// The TCP stream under a client's WebSocket: Beast's own, but for the closing handshake. Once the
+// close frames have gone, the WebSocket waits for the peer to end the TCP connection, and only
+// then completes its read; after a failed read Beast bounds that wait by no timer of the
+// handshake's, so a peer that never answers would hold its socket until the idle timer ran out.
+// Here it waits no longer than closeTimeout, and `closing` tells the connection at once that its
+// client is leaving. `writing` is told before every write of the WebSocket's, the close frame
+// that a failed read makes it send among them, so that the connection knows of the end before
+// the frame has gone and before any other client's message is read.
 class ClientTcpStream : public boost::beast::tcp_stream {
 public:
     using boost::beast::tcp_stream::tcp_stream;
     std::chrono::milliseconds closeTimeout{std::chrono::seconds(30)};
     std::function<void()> closing;
+    std::function<void()> writing;
+
+    template <class ConstBufferSequence, class WriteHandler>
+    auto async_write_some(const ConstBufferSequence& buffers, WriteHandler&& handler) {
+        if (writing) writing();
+        return boost::beast::tcp_stream::async_write_some(buffers, std::forward<WriteHandler>(handler));
+    }
 };
 
 // Found by the WebSocket stream for its teardown (argument-dependent lookup): Beast's teardown of
@@ -142,6 +151,8 @@ private:
     void closeLargestUnsent();
     // On the strand, once: unregisters this client and tells the host that it went away.
     void end();
+    // On the strand: the peer's close frame was read; it has gone.
+    void onPeerClose();
     // On the strand: a write failed, or an exception: the client has ended, and its socket is closed
     // when no read is pending that would notice it.
     void failed();
@@ -169,6 +180,7 @@ private:
     std::size_t queuedBytes = 0;
     std::size_t queuedRequests = 0;
     std::size_t readingBytes = 0;
+    std::chrono::steady_clock::time_point messageBegun;
     bool readPaused = false;
     bool waitingForRoom = false;
     // Allowed to read its message to the end past the total's mark, for a turn.
@@ -179,11 +191,15 @@ private:
     boost::asio::steady_timer pausedCheck;
     bool pausedCheckPending = false;
     boost::asio::steady_timer finishDeadline;
+    // From the peer's close frame to the end of its socket.
+    boost::asio::steady_timer closeDeadline;
     // A write is in flight: the front text of sendQueue is being written.
     bool writing = false;
     // Closed here (too much unread, or reset while paused): the failures of its pending operations
     // that follow are expected and not logged again.
     bool closedHere = false;
+    // The opening handshake is done.
+    bool opened = false;
     // Unregistered and reported to the host.
     bool ended = false;
 };

@@ -34,8 +34,11 @@ private:
 };
 
 struct ConnectionHooks {
-    // A whole message arrived (network thread); its share goes into the queue with it.
-    std::function<void(const std::string& clientId, std::string message, QueueShare share)> messageArrived;
+    // A whole message arrived (network thread); its share goes into the queue with it. `begun` is
+    // when its first piece was read: it has counted as waiting since then.
+    std::function<void(const std::string& clientId, std::string message, QueueShare share,
+                       std::chrono::steady_clock::time_point begun)>
+        messageArrived;
     // A registered client went away (network thread), whichever way its connection ended: a read
     // or a write failed, a timer ran out, an exception, or it was closed for leaving too much
     // unread. Told once per connection.
@@ -62,11 +65,11 @@ struct ConnectionSettings {
     // What all clients together may have waiting in the queue (messages being read included),
     // and leave unread. At the first, a client that has more than a little waiting is not read
     // until there is room; beyond the second, the client that leaves the most unread is closed. A
-    // client that holds no more than a little (a getter, a stop) is never paused or closed for the
-    // others' sake.
+    // client that holds less than a little (a getter, a stop, a page's burst of them) is never
+    // paused or closed for the others' sake.
     std::size_t maxTotalQueuedBytes = 256u << 20;
     std::size_t maxTotalUnsentBytes = 256u << 20;
-    std::size_t littleBytes = 64u << 10;
+    std::size_t littleBytes = 16u << 10;
     // A read buffer grown beyond this by a large message is given back after it.
     std::size_t keptReadBufferBytes = 64u << 10;
 };

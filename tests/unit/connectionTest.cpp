@@ -454,16 +454,26 @@ TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
 }
 
 TEST_F(ConnectionWithServiceTest, AClientHasGoneWithItsCloseFrameNotOnlyWhenItsSocketEnds) {
-    auto accepted = acceptNext();
+    ConnectionSettings settings;
+    settings.handshakeTimeout = 500ms;
+    auto accepted = acceptNext(settings);
     kvtest::RawTcpClient raw;
     ASSERT_TRUE(raw.connect(port));
-    const std::string id = accepted.get()->getUuid();
+    std::shared_ptr<Connection> connection = accepted.get();
+    const std::string id = connection->getUuid();
     ASSERT_TRUE(raw.write(kUpgrade));
     ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    // Answers that it does not read fill its socket, so that no close frame can answer its own.
+    for (int i = 0; i < 64; ++i) connection->send(std::string(512 << 10, 'p'));
+    connection.reset();
+    ASSERT_TRUE(waitFor([&] { return log.count("[INFO]:待发送任务数") > 0; }));
+    std::this_thread::sleep_for(500ms);  // the socket fills within a few megabytes
     // A masked close frame; the peer then keeps its end of the TCP connection open.
     ASSERT_TRUE(raw.write(std::string("\x88\x80\0\0\0\0", 6)));
-    ASSERT_TRUE(waitFor(printerClosed));
+    ASSERT_TRUE(waitFor(printerClosed, 5s));
     EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(id), nullptr);
+    // The socket goes within the handshake's time.
+    EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); }, 5s));
 }
 
 TEST_F(ConnectionWithServiceTest, ADisconnectWaitsForTheSdkOffTheNetworkThread) {

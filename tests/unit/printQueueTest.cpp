@@ -93,13 +93,15 @@ TEST_F(PrintQueueTest, StopOvertakesAndDiscardsEveryWaitingRequest) {
     pushPrintTask("b", "B");
     pushPrintTask("c", R"({"apiName":"stopPrint"})");
     pushPrintTask("a", "D");
+    const auto halfReadBegun = std::chrono::steady_clock::now();
     std::optional<PrintTask> stop = takePrintTask();
     ASSERT_TRUE(stop);
     EXPECT_EQ(stop->clientId, "c");
     EXPECT_EQ(stop->priority, 3);
     EXPECT_FALSE(takePrintTask()) << "requests of every client are discarded";
 
-    // Requests queued after the stop was taken wait as usual.
+    // So is one that was still being read then, and only those queued after the stop wait as usual.
+    pushPrintTask("b", "half read", {}, halfReadBegun);
     pushPrintTask("a", "E");
     EXPECT_EQ(drain(), std::vector<std::string>{"E"});
 }

@@ -140,17 +140,13 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
       pausedCheck(strand),
       finishDeadline(strand),
       closeDeadline(strand) {
-    ws->next_layer().closeTimeout = settings.handshakeTimeout;
-    // The read ends only once the peer has ended TCP as well; the client has gone already.
-    ws->next_layer().closing = [this] { end(); };
-    // A write after the handshake while the WebSocket no longer is open is its close frame: the
-    // client has gone.
+    // A write after the handshake while the WebSocket no longer is open is its close frame. Both
+    // are told while the read that found the end runs, on the strand.
     ws->next_layer().writing = [this] {
-        if (opened && !ws->is_open()) end();
+        if (opened && !ws->is_open()) onClosing();
     };
-    // Told while the read that found the frame runs, on the strand.
     ws->control_callback([this](websocket::frame_type kind, beast::string_view) {
-        if (kind == websocket::frame_type::close) onPeerClose();
+        if (kind == websocket::frame_type::close) onClosing();
     });
     // A generator of its own for each id: it reads the system's random source directly.
     boost::uuids::random_generator generator;
@@ -456,10 +452,13 @@ void Connection::end() {
     if (hooks.memoryReleased) hooks.memoryReleased();
 }
 
-void Connection::onPeerClose() {
-    // The client has gone with its close frame, before any message that another client sends
-    // after it; the answering close frame may wait behind answers that the peer does not read,
-    // so the socket goes within the handshake's time whatever the peer does.
+void Connection::onClosing() {
+    if (closing) return;
+    closing = true;
+    // The client has gone with the first close frame, before any message that another client
+    // sends after it. The read ends only once the peer has ended TCP too, and Beast bounds that
+    // wait by no timer after a failed read; an answering close frame may wait behind answers that
+    // the peer does not read. So the socket goes within the handshake's time whatever the peer does.
     end();
     closeDeadline.expires_after(settings.handshakeTimeout);
     closeDeadline.async_wait([weak = weak_from_this()](boost::system::error_code ec) {

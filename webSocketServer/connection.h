@@ -2,7 +2,6 @@
 // to the host, and a send queue that writes one text at a time, in order of hand-over.
 #pragma once
 
-#include <boost/asio/bind_executor.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -24,19 +23,13 @@
 
 #include "webSocketServer/connectionSetup.h"
 
-// The TCP stream under a client's WebSocket: Beast's own, but for the closing handshake. Once the
-// close frames have gone, the WebSocket waits for the peer to end the TCP connection, and only
-// then completes its read; after a failed read Beast bounds that wait by no timer of the
-// handshake's, so a peer that never answers would hold its socket until the idle timer ran out.
-// Here it waits no longer than closeTimeout, and `closing` tells the connection at once that its
-// client is leaving. `writing` is told before every write of the WebSocket's, the close frame
-// that a failed read makes it send among them, so that the connection knows of the end before
-// the frame has gone and before any other client's message is read.
+// The TCP stream under a client's WebSocket: Beast's own, but `writing` is told before every write
+// of the WebSocket's, the close frame that a failed read makes it send among them, so that the
+// connection knows of the end before the frame has gone and before any other client's message is
+// read.
 class ClientTcpStream : public boost::beast::tcp_stream {
 public:
     using boost::beast::tcp_stream::tcp_stream;
-    std::chrono::milliseconds closeTimeout{std::chrono::seconds(30)};
-    std::function<void()> closing;
     std::function<void()> writing;
 
     template <class ConstBufferSequence, class WriteHandler>
@@ -47,33 +40,10 @@ public:
 };
 
 // Found by the WebSocket stream for its teardown (argument-dependent lookup): Beast's teardown of
-// the socket, with a timer that closes the socket when the peer keeps it past closeTimeout.
+// the socket, which its catch-all template would otherwise stand in front of for a derived stream.
 template <class Handler>
 void async_teardown(boost::beast::role_type role, ClientTcpStream& stream, Handler&& handler) {
-    if (stream.closing) stream.closing();
-    // Shared by the timer and the completion, which both run on the stream's strand: once the
-    // teardown has ended, the timer touches nothing.
-    struct Deadline {
-        explicit Deadline(const ClientTcpStream::executor_type& executor) : timer(executor) {}
-        boost::asio::steady_timer timer;
-        bool ended = false;
-    };
-    auto deadline = std::make_shared<Deadline>(stream.get_executor());
-    deadline->timer.expires_after(stream.closeTimeout);
-    deadline->timer.async_wait([deadline, &stream](boost::system::error_code ec) {
-        if (ec || deadline->ended) return;
-        boost::system::error_code ignored;
-        stream.socket().close(ignored);
-    });
-    auto executor = boost::asio::get_associated_executor(handler, stream.get_executor());
-    boost::beast::websocket::async_teardown(
-        role, stream.socket(),
-        boost::asio::bind_executor(executor, [deadline, handler = std::forward<Handler>(handler)](
-                                                 boost::system::error_code ec) mutable {
-            deadline->ended = true;
-            deadline->timer.cancel();
-            std::move(handler)(ec);
-        }));
+    boost::beast::websocket::async_teardown(role, stream.socket(), std::forward<Handler>(handler));
 }
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -151,8 +121,9 @@ private:
     void closeLargestUnsent();
     // On the strand, once: unregisters this client and tells the host that it went away.
     void end();
-    // On the strand: the peer's close frame was read; it has gone.
-    void onPeerClose();
+    // On the strand: a close frame was read from the peer, or is about to be sent to it; the
+    // client has gone, and its socket goes within the handshake's time.
+    void onClosing();
     // On the strand: a write failed, or an exception: the client has ended, and its socket is closed
     // when no read is pending that would notice it.
     void failed();
@@ -191,8 +162,9 @@ private:
     boost::asio::steady_timer pausedCheck;
     bool pausedCheckPending = false;
     boost::asio::steady_timer finishDeadline;
-    // From the peer's close frame to the end of its socket.
+    // From the first close frame, either way, to the end of the socket.
     boost::asio::steady_timer closeDeadline;
+    bool closing = false;
     // A write is in flight: the front text of sendQueue is being written.
     bool writing = false;
     // Closed here (too much unread, or reset while paused): the failures of its pending operations

@@ -463,6 +463,8 @@ TEST_F(ConnectionWithServiceTest, AClientHasGoneWithItsCloseFrameNotOnlyWhenItsS
     const std::string id = connection->getUuid();
     ASSERT_TRUE(raw.write(kUpgrade));
     ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    // Registered once the service's side of the handshake is done, and only then sent to.
+    ASSERT_TRUE(waitFor([&] { return ConnectionRegistry::getInstance().getConnection(id) != nullptr; }));
     // Answers that it does not read fill its socket, so that no close frame can answer its own.
     for (int i = 0; i < 64; ++i) connection->send(std::string(512 << 10, 'p'));
     connection.reset();

@@ -7,7 +7,6 @@
 
 #include "kvPrinter/printServer.h"
 #include "platform/platform.h"
-#include "webSocketServer/connection.h"
 #include "webSocketServer/connectionRegistry.h"
 #include "webSocketServer/webSocketServer.h"
 
@@ -15,15 +14,14 @@ namespace {
 
 constexpr int kServicePort = 37989;
 
-// Destroyed just before the event loop: from then on no request is taken and nothing is posted
-// onto the loop, and no connection outlives it.
+// Destroyed just before the event loop, after the listener has closed the gate to the loop: from
+// then on no request is taken, and no connection outlives the loop.
 struct NetworkShutdown {
     NetworkShutdown() = default;
     NetworkShutdown(const NetworkShutdown&) = delete;
     NetworkShutdown& operator=(const NetworkShutdown&) = delete;
     ~NetworkShutdown() {
         requestPrintWorkerStop();
-        Connection::stopSending();
         ConnectionRegistry::getInstance().removeAll();
     }
 };

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <link.h>
 #include <malloc.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,6 +138,17 @@ bool raiseDescriptorLimit() {
     if (limit.rlim_cur == limit.rlim_max) return true;
     limit.rlim_cur = limit.rlim_max;
     return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
+int peerGone(int fd) {
+    if (fd < 0) return 0;
+    // POLLRDHUP: the peer's FIN, which plain POLLIN would not tell from data.
+    pollfd polled{fd, POLLRDHUP, 0};
+    if (::poll(&polled, 1, 0) <= 0 || (polled.revents & (POLLERR | POLLHUP | POLLRDHUP)) == 0) return 0;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) return error;
+    return -1;
 }
 
 uint64_t tickCount64() {

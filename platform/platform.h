@@ -50,6 +50,13 @@ bool readRegularFile(const std::string& path, std::vector<unsigned char>& data, 
 // Raises the soft limit of open descriptors to the hard limit; false when it could not.
 bool raiseDescriptorLimit();
 
+// ---- sockets -------------------------------------------------------------------------------
+
+// Looks at a connected socket that is not being read, without reading a byte of it: 0 while its
+// peer is there, the socket's error (errno value) when it failed (a reset), -1 when the peer has
+// closed its end. A descriptor below 0 (closed) is reported as 0: there is nothing to look at.
+int peerGone(int fd);
+
 // ---- time ----------------------------------------------------------------------------------
 
 // Milliseconds of a steady clock.

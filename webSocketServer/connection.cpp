@@ -9,15 +9,11 @@
 #include <boost/uuid/random_generator.hpp>
 #include <boost/uuid/uuid_io.hpp>
 #include <glog/logging.h>
-#include <poll.h>
-#include <sys/socket.h>
 
-#include <atomic>
 #include <exception>
-#include <mutex>
 #include <utility>
-#include <vector>
 
+#include "platform/platform.h"
 #include "unit/log/log.h"
 #include "webSocketServer/connectionRegistry.h"
 
@@ -27,126 +23,31 @@ namespace websocket = boost::beast::websocket;
 
 namespace {
 
-// Closed once at shutdown; guards every post from another thread (a send, a returned queue
-// share) so that no thread posts onto a loop that is being destroyed.
-struct SendGate {
-    std::mutex mutex;
-    bool open = true;
-};
-
-SendGate& sendGate() {
-    static SendGate gate;
-    return gate;
-}
-
-// What all connections together hold: the text of their requests waiting in the queue and the
-// answers not yet written to them.
-struct Totals {
-    // The requests waiting in the queue and the messages being read, and how many requests.
-    std::atomic<std::size_t> queuedBytes{0};
-    std::atomic<std::size_t> queuedRequests{0};
-    std::atomic<std::size_t> unsentBytes{0};
-    // Connections not read because the total was reached, each with the total below which it may
-    // read again.
-    std::mutex waitingMutex;
-    std::vector<std::pair<std::weak_ptr<Connection>, std::size_t>> waiting;
-    std::atomic<std::size_t> waitingCount{0};
-    // When no request waits, messages held half read are all that the total holds, and none would
-    // ever leave: one of those connections at a time may then read its message to the end.
-    const Connection* finisher = nullptr;
-};
-
-Totals& totals() {
-    static Totals all;
-    return all;
-}
-
-// The error of a socket that has failed (a reset), or end of file when the peer has closed its
-// end; nothing when the socket is well. Reads no byte, so what the peer sent before stays.
-boost::system::error_code socketFailure(int fd) {
-    pollfd polled{fd, POLLRDHUP, 0};
-    if (::poll(&polled, 1, 0) <= 0 || (polled.revents & (POLLERR | POLLHUP | POLLRDHUP)) == 0) return {};
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
-        return {error, boost::system::system_category()};
-    }
-    return net::error::eof;
-}
-
-// Whether the peer has sent bytes that wait unread; reads none.
-bool hasBytesWaiting(int fd) {
-    if (fd < 0) return false;
-    pollfd polled{fd, POLLIN, 0};
-    return ::poll(&polled, 1, 0) > 0 && (polled.revents & POLLIN) != 0;
-}
-
-// How often a connection that is not read looks whether its peer has gone.
-constexpr std::chrono::milliseconds kPausedCheckPeriod{100};
-// How long one connection may read its message past the total's mark before the next one may,
-// and how long it keeps that turn while nothing more comes: a peer that stops sending in the
-// middle of its message keeps the others waiting no longer.
-constexpr std::chrono::milliseconds kFinishTurn{1000};
-constexpr std::chrono::milliseconds kFinishTurnIdle{100};
-
-// A message is read a piece at a time, so that what it has brought counts among its client's
-// waiting bytes while it is read, and reading can pause within it.
-constexpr std::size_t kReadPieceBytes = 64u << 10;
+// How often a connection that waits looks whether its peer has gone.
+constexpr std::chrono::milliseconds kPeerWatchPeriod{100};
 
 }  // namespace
 
-// ---- the share of the request queue ------------------------------------------------------------
-
-QueueShare::QueueShare(std::weak_ptr<Connection> owner, std::size_t bytes)
-    : owner(std::move(owner)), bytes(bytes), held(true) {}
-
-QueueShare::QueueShare(QueueShare&& other) noexcept
-    : owner(std::move(other.owner)), bytes(std::exchange(other.bytes, 0)), held(std::exchange(other.held, false)) {}
-
-QueueShare& QueueShare::operator=(QueueShare&& other) noexcept {
-    if (this != &other) {
-        giveBack();
-        owner = std::move(other.owner);
-        bytes = std::exchange(other.bytes, 0);
-        held = std::exchange(other.held, false);
-    }
-    return *this;
-}
-
-QueueShare::~QueueShare() {
-    giveBack();
-}
-
-void QueueShare::giveBack() {
-    if (!held) return;
-    held = false;
-    // The total is given back also when the connection is gone.
-    totals().queuedBytes -= bytes;
-    --totals().queuedRequests;
-    if (!owner.expired()) Connection::giveBackShare(owner, bytes);
-    owner.reset();
-    bytes = 0;
-    Connection::roomMade();
-}
-
-// ---- the connection ----------------------------------------------------------------------------
-
-Connection::Connection(net::io_context& context, ConnectionHooks hooks, ConnectionSettings settings)
+Connection::Connection(net::io_context& context, std::shared_ptr<ClientBudget> budget, ConnectionHooks hooks,
+                       ConnectionSettings settings)
     : strand(net::make_strand(context)),
       ws(std::make_unique<Stream>(strand)),
       ioc(context),
+      budget(std::move(budget)),
       hooks(std::move(hooks)),
       settings(settings),
-      pausedCheck(strand),
-      finishDeadline(strand),
+      peerWatch(strand),
+      stallTimer(strand),
       closeDeadline(strand) {
-    // A write after the handshake while the WebSocket no longer is open is its close frame. Both
-    // are told while the read that found the end runs, on the strand.
+    ws->read_message_max(settings.messageLimit);
+    // The first close frame, either way, ends the client: the peer's when it is read, the
+    // service's when it is about to be written (a write while the WebSocket is no longer open).
+    // Both are told inside Beast's operations, on the strand.
     ws->next_layer().writing = [this] {
-        if (opened && !ws->is_open()) onClosing();
+        if (phase == Phase::open && !ws->is_open()) guarded("close frame", "exception is ", [this] { end(Ending::closeFrame); });
     };
     ws->control_callback([this](websocket::frame_type kind, beast::string_view) {
-        if (kind == websocket::frame_type::close) onClosing();
+        if (kind == websocket::frame_type::close) guarded("close frame", "exception is ", [this] { end(Ending::closeFrame); });
     });
     // A generator of its own for each id: it reads the system's random source directly.
     boost::uuids::random_generator generator;
@@ -155,12 +56,6 @@ Connection::Connection(net::io_context& context, ConnectionHooks hooks, Connecti
 }
 
 Connection::~Connection() {
-    // Texts that a failed write left behind count no more, nor a message not read to its end,
-    // whose room goes to the others.
-    totals().unsentBytes -= unsentBytes.load();
-    totals().queuedBytes -= readingBytes;
-    stopFinishing();
-    if (readingBytes > 0) roomMade();
     LOG(INFO) << "[INFO]:" << "connection destruction!" << uuid;
 }
 
@@ -176,6 +71,22 @@ std::size_t Connection::readBufferCapacity() const {
     return readBuffer.capacity();
 }
 
+template <class Handler>
+void Connection::guarded(const char* name, const char* exceptionText, Handler&& handler) {
+    try {
+        if (hooks.enteringHandler) hooks.enteringHandler(name);
+        handler();
+    } catch (const std::exception& e) {
+        LOG(ERROR) << "[ERROR]:" << exceptionText << e.what();
+        try {
+            end(Ending::exception);
+        } catch (const std::exception& again) {
+            LOG(ERROR) << "[ERROR]:" << "exception is " << again.what();
+            closeSocket();
+        }
+    }
+}
+
 void Connection::start() {
     // A message goes out as several frames, each its own write, and an event often follows an
     // answer at once: with Nagle's algorithm each such write would wait for the client's delayed
@@ -184,10 +95,12 @@ void Connection::start() {
     getSocket().set_option(net::ip::tcp::no_delay(true), ignored);
     // The listener's completion runs outside this connection's strand; the handshake starts on it.
     net::dispatch(strand, [self = shared_from_this()] {
-        // Nothing may hold a socket for ever: the opening and closing handshakes are bounded, and
-        // an idle peer is pinged, so only one that has vanished is dropped.
-        self->setIdleTimeout(self->settings.idleTimeout);
-        self->ws->async_accept(beast::bind_front_handler(&Connection::onAccept, self));
+        self->guarded("handshake", "websocket async accept exception is ", [&] {
+            // Nothing may hold a socket for ever: the opening and closing handshakes are bounded,
+            // and an idle peer is pinged, so only one that has vanished is dropped.
+            self->setIdleTimeout(self->settings.idleTimeout);
+            self->ws->async_accept(beast::bind_front_handler(&Connection::onAccept, self));
+        });
     });
 }
 
@@ -200,53 +113,83 @@ void Connection::setIdleTimeout(std::chrono::milliseconds idle) {
 }
 
 void Connection::onAccept(boost::system::error_code ec) {
-    try {
+    guarded("accept", "websocket async accept exception is ", [&] {
         if (ec) {
             LOG(ERROR) << "[ERROR]:" << "websocket accept failed, err is " << ec.what();
             if (hooks.memoryReleased) hooks.memoryReleased();
             return;
         }
-        opened = true;
-        socketFd = getSocket().native_handle();
+        phase = Phase::open;
         ConnectionRegistry::getInstance().addConnection(shared_from_this());
-        doRead();
-    } catch (const std::exception& e) {
-        LOG(ERROR) << "[ERROR]:" << "websocket async accept exception is " << e.what();
-    }
+        // The budget tells this connection on its own strand, and only while it lives.
+        ClientBudget::Client client;
+        client.told = [weak = weak_from_this(), target = strand](ReadPermit permit) {
+            net::post(target, [weak, permit] {
+                if (const std::shared_ptr<Connection> self = weak.lock()) self->onTold(permit);
+            });
+        };
+        client.closeForUnsent = [weak = weak_from_this(), target = strand] {
+            net::post(target, [weak] {
+                const std::shared_ptr<Connection> self = weak.lock();
+                if (!self) return;
+                self->guarded("close for unsent", "exception is ", [&] {
+                    self->closeForUnsent("leaves the most unread while all clients together leave more than " +
+                                         std::to_string(self->settings.maxTotalUnsentBytes) + " bytes");
+                });
+            });
+        };
+        account = budget->open(std::move(client));
+    });
 }
 
-void Connection::doRead() {
-    // Below a little, a read takes a client no further than a little: those that hold little are
-    // read whatever the total, so that each may hold no more.
-    const std::size_t piece = queuedBytes < settings.littleBytes ? settings.littleBytes - queuedBytes : kReadPieceBytes;
-    ws->async_read_some(readBuffer, piece, beast::bind_front_handler(&Connection::onRead, shared_from_this()));
+void Connection::askToRead(ReadDone done) {
+    budget->read(account, done);
+}
+
+void Connection::onTold(ReadPermit permit) {
+    guarded("told", "exception is ", [&] {
+        if (phase != Phase::open) return;
+        const ReadState before = told;
+        told = permit.state;
+        if (isWaiting(permit.state)) {
+            if (!isWaiting(before)) startWaiting();
+            return;
+        }
+        if (isWaiting(before)) stopWaiting();
+        // A slot is held only while its message keeps coming.
+        if (permit.state == ReadState::finishing) {
+            armStallTimer();
+        } else {
+            stallTimer.cancel();
+        }
+        doRead(permit.bytes);
+    });
+}
+
+void Connection::doRead(std::size_t limit) {
+    readPending = true;
+    ws->async_read_some(readBuffer, limit, beast::bind_front_handler(&Connection::onRead, shared_from_this()));
 }
 
 void Connection::onRead(boost::system::error_code ec, std::size_t bytes) {
-    try {
+    guarded("read", "exception is ", [&] {
+        readPending = false;
         if (ec) {
-            if (closedHere) return;
+            // Closed here: the failure is the close's, and was told with its reason.
+            if (phase == Phase::gone) return;
             LOG(ERROR) << "[ERROR]:" << "websocket async read error is " << ec.what();
-            end();
+            end(Ending::readFailed);
             return;
         }
-        // A message counts among the waiting bytes from its first piece on.
-        if (readingBytes == 0) messageBegun = std::chrono::steady_clock::now();
-        readingBytes += bytes;
-        queuedBytes += bytes;
-        totals().queuedBytes += bytes;
-        if (mayFinish && bytes > 0) extendFinishTurn();
-        if (ws->is_message_done()) handOver();
-        // Backpressure: while this client has its fill waiting, its messages wait in TCP.
-        if (queueAllowanceUsed()) {
-            pauseReading();
-        } else {
-            doRead();
-        }
-    } catch (const std::exception& e) {
-        LOG(ERROR) << "[ERROR]:" << "exception is " << e.what();
-        failed();
-    }
+        if (phase != Phase::open) return;
+        // A message counts as waiting from its first piece on.
+        if (messageBytes == 0) messageBegun = std::chrono::steady_clock::now();
+        messageBytes += bytes;
+        const bool messageEnded = ws->is_message_done();
+        // Told before the message is queued, so that the budget counts it before it can leave.
+        askToRead(ReadDone{bytes, messageEnded});
+        if (messageEnded) handOver();
+    });
 }
 
 void Connection::handOver() {
@@ -257,259 +200,72 @@ void Connection::handOver() {
     // The room a large message needed is not kept for the life of the connection.
     if (readBuffer.capacity() > settings.keptReadBufferBytes) readBuffer.shrink_to_fit();
     LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
-    ++queuedRequests;
-    ++totals().queuedRequests;
-    QueueShare share(weak_from_this(), std::exchange(readingBytes, 0));
+    QueueShare share(budget->gate(), account, std::exchange(messageBytes, 0));
     if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share), messageBegun);
-    // A request waits now, whose leaving the queue wakes the others.
-    stopFinishing();
 }
 
-bool Connection::ownAllowanceUsed() const {
-    return queuedBytes >= settings.maxQueuedBytes || queuedRequests >= settings.maxQueuedRequests;
-}
-
-bool Connection::queueAllowanceUsed() const {
-    // When all clients together have their fill waiting, those with more than a little yield.
-    return ownAllowanceUsed() || (!mayFinish && queuedBytes >= settings.littleBytes &&
-                                  totals().queuedBytes.load() >= settings.maxTotalQueuedBytes);
-}
-
-void Connection::waitForRoomInTotal() {
-    if (waitingForRoom) return;
-    waitingForRoom = true;
-    Totals& all = totals();
-    {
-        std::lock_guard<std::mutex> lock(all.waitingMutex);
-        all.waiting.emplace_back(weak_from_this(), settings.maxTotalQueuedBytes);
-        ++all.waitingCount;
-    }
-    // Room made while this was not yet on the list is not missed.
-    roomMade();
-}
-
-void Connection::roomMade() {
-    Totals& all = totals();
-    if (all.waitingCount.load() == 0) return;
-    std::vector<std::shared_ptr<Connection>> woken;
-    std::shared_ptr<Connection> finisher;
-    {
-        std::lock_guard<std::mutex> lock(all.waitingMutex);
-        const std::size_t total = all.queuedBytes.load();
-        decltype(all.waiting) still;
-        for (auto& entry : all.waiting) {
-            if (total >= entry.second) {
-                still.push_back(std::move(entry));
-            } else if (std::shared_ptr<Connection> connection = entry.first.lock()) {
-                woken.push_back(std::move(connection));
-            }
-        }
-        all.waiting.swap(still);
-        if (woken.empty() && all.queuedRequests.load() == 0 && all.finisher == nullptr) {
-            // The first in line whose peer has sent more: one that stopped sending in the middle
-            // of its message would finish nothing.
-            for (auto entry = all.waiting.begin(); entry != all.waiting.end() && !finisher;) {
-                std::shared_ptr<Connection> candidate = entry->first.lock();
-                if (!candidate) {
-                    entry = all.waiting.erase(entry);
-                } else if (hasBytesWaiting(candidate->socketFd.load())) {
-                    finisher = std::move(candidate);
-                    entry = all.waiting.erase(entry);
-                } else {
-                    ++entry;
-                }
-            }
-            all.finisher = finisher.get();
-        }
-        all.waitingCount = all.waiting.size();
-    }
-    SendGate& gate = sendGate();
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    if (!gate.open) return;
-    for (std::shared_ptr<Connection>& connection : woken) {
-        const Strand target = connection->strand;
-        net::post(target, [connection = std::move(connection)] { connection->onRoomInTotal(false); });
-    }
-    if (finisher) {
-        const Strand target = finisher->strand;
-        net::post(target, [finisher = std::move(finisher)] { finisher->onRoomInTotal(true); });
-    }
-}
-
-void Connection::onRoomInTotal(bool finish) {
-    // Whoever is told has been taken off the list.
-    waitingForRoom = false;
-    // Told after it could no longer use it (it has gone, or is held back by its own bounds, or
-    // has no message begun): the room, or the right to finish, passes on to the others.
-    if (finish) mayFinish = true;
-    if (closedHere || ended || ownAllowanceUsed() || (finish && readingBytes == 0)) {
-        if (mayFinish) {
-            stopFinishing();
-        } else {
-            roomMade();
-        }
-        return;
-    }
-    if (finish) {
-        ++finishTurns;
-        finishTurnEnd = std::chrono::steady_clock::now() + kFinishTurn;
-        extendFinishTurn();
-    }
-    if (!readPaused) return;
-    if (!queueAllowanceUsed()) {
-        resumeReading();
-    } else {
-        waitForRoomInTotal();
-    }
-}
-
-void Connection::extendFinishTurn() {
-    const unsigned turn = finishTurns;
-    finishDeadline.expires_at(std::min(std::chrono::steady_clock::now() + kFinishTurnIdle, finishTurnEnd));
-    finishDeadline.async_wait([self = shared_from_this(), turn](boost::system::error_code ec) {
-        // Its turn is over: the next one waiting may finish, and this one waits again.
-        if (!ec && turn == self->finishTurns) self->stopFinishing();
-    });
-}
-
-void Connection::stopFinishing() {
-    if (!mayFinish) return;
-    mayFinish = false;
-    ++finishTurns;
-    {
-        Totals& all = totals();
-        std::lock_guard<std::mutex> lock(all.waitingMutex);
-        if (all.finisher == this) all.finisher = nullptr;
-    }
-    roomMade();
-}
-
-void Connection::pauseReading() {
-    readPaused = true;
-    // Held back by the others' requests, not by its own: the worker taking one of its own would
-    // not tell it when there is room again.
-    if (!ownAllowanceUsed()) waitForRoomInTotal();
+void Connection::startWaiting() {
     // Beast sees the peer's pongs only while reading, so the idle timer would drop a peer that is
-    // alive; the timer starts again with the next read.
+    // alive; it starts again with the next read.
     setIdleTimeout(std::chrono::milliseconds{0});
-    if (!pausedCheckPending) checkPausedSocket();
+    stallTimer.cancel();
+    watchPeer();
 }
 
-void Connection::resumeReading() {
-    readPaused = false;
+void Connection::stopWaiting() {
+    peerWatch.cancel();
     setIdleTimeout(settings.idleTimeout);
-    doRead();
 }
 
-void Connection::checkPausedSocket() {
-    // With no read pending, nothing else would notice that the peer reset or closed its end; the
-    // socket is looked at a few times a second while reading waits (asio waits on no peer close).
-    pausedCheckPending = true;
-    pausedCheck.expires_after(kPausedCheckPeriod);
-    pausedCheck.async_wait([self = shared_from_this()](boost::system::error_code ec) {
-        self->pausedCheckPending = false;
-        if (ec || !self->readPaused || self->closedHere || self->ended) return;
-        const int fd = self->getSocket().native_handle();
-        const boost::system::error_code failure = socketFailure(fd);
-        if (!failure) {
-            // More has come while only half-read messages hold the total: this one may be the
-            // one to finish its message.
-            if (self->waitingForRoom && totals().queuedRequests.load() == 0 && hasBytesWaiting(fd)) roomMade();
-            self->checkPausedSocket();
-            return;
-        }
-        // The read that is not pending would have failed with this. What the peer sent and was
-        // not read is given up, as when a reset throws it away.
-        LOG(ERROR) << "[ERROR]:" << "websocket async read error is " << failure.what();
-        self->endAndClose();
+void Connection::watchPeer() {
+    peerWatch.expires_after(kPeerWatchPeriod);
+    peerWatch.async_wait([self = shared_from_this()](boost::system::error_code ec) {
+        self->guarded("peer watch", "exception is ", [&] {
+            if (ec || self->phase != Phase::open || !isWaiting(self->told)) return;
+            const int state = platform::peerGone(self->getSocket().native_handle());
+            if (state == 0) {
+                self->watchPeer();
+                return;
+            }
+            // The read that is not pending would have failed with this. What the peer sent and was
+            // not read is given up, as when a reset throws it away.
+            const boost::system::error_code failure =
+                state > 0 ? boost::system::error_code(state, boost::system::system_category())
+                          : boost::system::error_code(net::error::eof);
+            LOG(ERROR) << "[ERROR]:" << "websocket async read error is " << failure.what();
+            self->end(Ending::peerGone);
+        });
     });
 }
 
-void Connection::giveBackShare(const std::weak_ptr<Connection>& owner, std::size_t bytes) {
-    SendGate& gate = sendGate();
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    if (!gate.open) return;
-    std::shared_ptr<Connection> connection = owner.lock();
-    if (!connection) return;
-    // The posted handler holds the only new reference, so the connection is never released on
-    // this thread.
-    const Strand target = connection->strand;
-    net::post(target, [connection = std::move(connection), bytes] { connection->onShareReturned(bytes); });
-}
-
-void Connection::onShareReturned(std::size_t bytes) {
-    queuedBytes -= bytes;
-    --queuedRequests;
-    if (readPaused && !closedHere && !ended && !queueAllowanceUsed()) resumeReading();
-}
-
-void Connection::end() {
-    if (ended) return;
-    ended = true;
-    stopFinishing();
-    ConnectionRegistry::getInstance().removeConnection(uuid);
-    if (hooks.connectionEnded) hooks.connectionEnded(uuid);
-    if (hooks.memoryReleased) hooks.memoryReleased();
-}
-
-void Connection::onClosing() {
-    if (closing) return;
-    closing = true;
-    // The client has gone with the first close frame, before any message that another client
-    // sends after it. The read ends only once the peer has ended TCP too, and Beast bounds that
-    // wait by no timer after a failed read; an answering close frame may wait behind answers that
-    // the peer does not read. So the socket goes within the handshake's time whatever the peer does.
-    end();
-    closeDeadline.expires_after(settings.handshakeTimeout);
-    closeDeadline.async_wait([weak = weak_from_this()](boost::system::error_code ec) {
-        const std::shared_ptr<Connection> self = weak.lock();
-        if (ec || !self) return;
-        boost::system::error_code ignored;
-        self->getSocket().close(ignored);
+void Connection::armStallTimer() {
+    stallTimer.expires_after(settings.messageStallTimeout);
+    stallTimer.async_wait([self = shared_from_this()](boost::system::error_code ec) {
+        self->guarded("stall", "exception is ", [&] {
+            if (ec || self->phase != Phase::open || self->told != ReadState::finishing) return;
+            LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << self->uuid << "} sends nothing for "
+                       << self->settings.messageStallTimeout.count() << " ms within a message past "
+                       << self->settings.littleBytes << " bytes, connection closed";
+            self->end(Ending::stalled);
+        });
     });
-}
-
-void Connection::failed() {
-    // A read that is pending notices the end itself; a paused one would never be there to.
-    if (readPaused) {
-        endAndClose();
-    } else {
-        end();
-    }
-}
-
-void Connection::endAndClose() {
-    closedHere = true;
-    socketFd = -1;
-    boost::system::error_code ignored;
-    getSocket().close(ignored);
-    end();
 }
 
 void Connection::send(std::string text) {
-    SendGate& gate = sendGate();
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    if (!gate.open) return;
-    net::post(strand, [self = shared_from_this(), text = std::move(text)]() mutable {
-        self->queueText(std::move(text));
+    budget->gate()->post(strand, [self = shared_from_this(), text = std::move(text)]() mutable {
+        self->guarded("send", "exception is ", [&] { self->queueText(std::move(text)); });
     });
 }
 
-void Connection::stopSending() {
-    SendGate& gate = sendGate();
-    std::lock_guard<std::mutex> lock(gate.mutex);
-    gate.open = false;
-}
-
 void Connection::queueText(std::string text) {
-    if (closedHere) return;
+    if (phase == Phase::gone) return;
     const std::size_t waiting = sendQueue.size();
     const std::size_t size = text.size();
     unsentBytes += size;
-    const std::size_t total = totals().unsentBytes += size;
+    budget->unsent(account, static_cast<std::ptrdiff_t>(size));
     sendQueue.push_back(std::move(text));
-    if (unsentBytes.load() > settings.maxUnsentBytes) {
-        closeForUnsentBytes("leaves more than " + std::to_string(settings.maxUnsentBytes) + " bytes unread");
+    if (unsentBytes > settings.maxUnsentBytes) {
+        closeForUnsent("leaves more than " + std::to_string(settings.maxUnsentBytes) + " bytes unread");
         return;
     }
     if (waiting == 0) {
@@ -517,32 +273,6 @@ void Connection::queueText(std::string text) {
     } else {
         LOG(INFO) << "[INFO]:" << "待发送任务数: " << waiting;
     }
-    if (total > settings.maxTotalUnsentBytes) closeLargestUnsent();
-}
-
-void Connection::closeLargestUnsent() {
-    std::shared_ptr<Connection> largest;
-    std::size_t most = settings.littleBytes;
-    for (const std::shared_ptr<Connection>& connection : ConnectionRegistry::getInstance().allConnections()) {
-        const std::size_t unsent = connection->unsentBytes.load();
-        if (unsent > most) {
-            most = unsent;
-            largest = connection;
-        }
-    }
-    if (!largest) return;
-    const std::string why = "leaves the most unread while all clients together leave more than " +
-                            std::to_string(settings.maxTotalUnsentBytes) + " bytes";
-    if (largest.get() == this) {
-        closeForUnsentBytes(why);
-        return;
-    }
-    net::post(largest->strand, [largest, why] {
-        if (totals().unsentBytes.load() > largest->settings.maxTotalUnsentBytes &&
-            largest->unsentBytes.load() > largest->settings.littleBytes) {
-            largest->closeForUnsentBytes(why);
-        }
-    });
 }
 
 void Connection::doWrite() {
@@ -554,35 +284,86 @@ void Connection::doWrite() {
 }
 
 void Connection::onWrite(boost::system::error_code ec, std::size_t /*bytes*/) {
-    try {
+    guarded("write", "async send exception is ", [&] {
+        writing = false;
         if (ec) {
-            if (closedHere) return;
+            if (phase == Phase::gone) return;
             // The failed text stays queued and nothing more is written on this connection.
             LOG(ERROR) << "[ERROR]:" << "async send err is " << ec.what();
-            writing = false;
-            failed();
+            end(Ending::writeFailed);
             return;
         }
-        writing = false;
-        unsentBytes -= sendQueue.front().size();
-        totals().unsentBytes -= sendQueue.front().size();
+        const std::size_t size = sendQueue.front().size();
+        unsentBytes -= size;
+        budget->unsent(account, -static_cast<std::ptrdiff_t>(size));
         sendQueue.pop_front();
-        if (!sendQueue.empty()) doWrite();
-    } catch (const std::exception& e) {
-        LOG(ERROR) << "[ERROR]:" << "async send exception is " << e.what();
-        failed();
-    }
+        if (!sendQueue.empty() && phase != Phase::gone) doWrite();
+    });
 }
 
-void Connection::closeForUnsentBytes(const std::string& why) {
-    if (closedHere) return;
+void Connection::closeForUnsent(const std::string& why) {
+    if (phase == Phase::gone) return;
     LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << uuid << "} " << why << ", connection closed";
     // The text being written is read by that write until it completes; the others go now.
     const std::size_t kept = writing ? 1 : 0;
+    std::size_t released = 0;
     while (sendQueue.size() > kept) {
-        unsentBytes -= sendQueue.back().size();
-        totals().unsentBytes -= sendQueue.back().size();
+        released += sendQueue.back().size();
         sendQueue.pop_back();
     }
-    endAndClose();
+    unsentBytes -= released;
+    budget->unsent(account, -static_cast<std::ptrdiff_t>(released));
+    end(Ending::tooMuchUnsent);
+}
+
+void Connection::end(Ending why) {
+    if (phase == Phase::open) {
+        // Gone as a client, at once and once: unregistered, its room and place given up, the
+        // host told (which ends the job and closes the printer).
+        phase = Phase::closing;
+        peerWatch.cancel();
+        stallTimer.cancel();
+        ConnectionRegistry::getInstance().removeConnection(uuid);
+        budget->leave(account);
+        if (hooks.connectionEnded) hooks.connectionEnded(uuid);
+        if (hooks.memoryReleased) hooks.memoryReleased();
+    }
+    if (phase == Phase::gone) return;
+    switch (why) {
+        case Ending::closeFrame:
+            // The read ends only once the peer has ended TCP too, and Beast bounds that wait by no
+            // timer after a failed read; an answering close frame may wait behind answers that the
+            // peer does not read. So the socket goes within the handshake's time whatever the peer
+            // does; the first close frame starts the wait.
+            if (closeDeadline.expiry() == net::steady_timer::time_point{}) {
+                closeDeadline.expires_after(settings.handshakeTimeout);
+                closeDeadline.async_wait([weak = weak_from_this()](boost::system::error_code ec) {
+                    const std::shared_ptr<Connection> self = weak.lock();
+                    if (ec || !self) return;
+                    self->guarded("close deadline", "exception is ", [&] { self->closeSocket(); });
+                });
+            }
+            return;
+        case Ending::readFailed:
+            return;
+        case Ending::writeFailed:
+            // A pending read notices the end itself; one that waits would never be there to.
+            if (readPending) return;
+            break;
+        case Ending::exception:
+        case Ending::tooMuchUnsent:
+        case Ending::peerGone:
+        case Ending::stalled:
+            break;
+    }
+    closeSocket();
+}
+
+void Connection::closeSocket() {
+    // Whatever is pending on the socket completes now, with failures that are not told again.
+    phase = Phase::gone;
+    boost::system::error_code ignored;
+    peerWatch.cancel();
+    stallTimer.cancel();
+    getSocket().close(ignored);
 }

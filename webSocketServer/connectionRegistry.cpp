@@ -38,14 +38,6 @@ void ConnectionRegistry::removeConnection(std::string clientId) {
     // Dropped outside the lock: when this was the last holder the destructor runs (and logs) now.
 }
 
-std::vector<std::shared_ptr<Connection>> ConnectionRegistry::allConnections() {
-    std::vector<std::shared_ptr<Connection>> all;
-    std::lock_guard<std::mutex> lock(mutex);
-    all.reserve(connections.size());
-    for (const auto& entry : connections) all.push_back(entry.second);
-    return all;
-}
-
 void ConnectionRegistry::removeAll() {
     boost::unordered_map<std::string, std::shared_ptr<Connection>> removed;
     {

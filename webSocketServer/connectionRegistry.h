@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class Connection;
 
@@ -24,8 +23,6 @@ public:
     std::shared_ptr<Connection> getConnection(std::string clientId);
     // Forgets the id; an id that is not registered is ignored.
     void removeConnection(std::string clientId);
-    // Every registered connection, as it stands now.
-    std::vector<std::shared_ptr<Connection>> allConnections();
     // Forgets every connection; the entry point calls it before the event loop goes away, so no
     // socket outlives the loop it was made on.
     void removeAll();

@@ -6,6 +6,7 @@
 #include <exception>
 #include <utility>
 
+#include "webSocketServer/clientBudget.h"
 #include "webSocketServer/connection.h"
 
 namespace net = boost::asio;
@@ -20,7 +21,12 @@ constexpr std::chrono::milliseconds kLongestAcceptDelay{1000};
 
 WebSocketServer::WebSocketServer(net::io_context& context, int port, ConnectionHooks hooks,
                                  ConnectionSettings settings)
-    : acceptor(context), ioc(context), hooks(std::move(hooks)), settings(settings), acceptPause(context) {
+    : acceptor(context),
+      ioc(context),
+      hooks(std::move(hooks)),
+      settings(settings),
+      budget(std::make_shared<ClientBudget>(context, settings)),
+      acceptPause(context) {
     const tcp::endpoint endpoint(tcp::v4(), static_cast<unsigned short>(port));
     // Each step throws an error that names it ("open", "set_option", "bind", "listen").
     acceptor.open(endpoint.protocol());
@@ -30,13 +36,17 @@ WebSocketServer::WebSocketServer(net::io_context& context, int port, ConnectionH
     LOG(INFO) << "[INFO]:" << "Server start on port : " << port;
 }
 
+WebSocketServer::~WebSocketServer() {
+    budget->close();
+}
+
 void WebSocketServer::start() {
     doAccept();
 }
 
 void WebSocketServer::doAccept() {
     // The connection exists before a client arrives: its id line shows every accept attempt.
-    auto connection = std::make_shared<Connection>(ioc, hooks, settings);
+    auto connection = std::make_shared<Connection>(ioc, budget, hooks, settings);
     acceptor.async_accept(connection->getSocket(), [this, connection](boost::system::error_code ec) {
         acceptHandler(ec, connection);
     });

@@ -23,6 +23,7 @@ protected:
     void TearDown() override { registry.removeAll(); }
 
     boost::asio::io_context ioc;
+    std::shared_ptr<ClientBudget> budget = std::make_shared<ClientBudget>(ioc, ConnectionSettings{});
     ConnectionRegistry& registry = ConnectionRegistry::getInstance();
 };
 
@@ -33,8 +34,8 @@ TEST_F(ConnectionRegistryTest, UnknownIdsYieldNoConnection) {
 }
 
 TEST_F(ConnectionRegistryTest, AddedConnectionsAreFoundByTheirIdUntilRemoved) {
-    auto a = std::make_shared<Connection>(ioc);
-    auto b = std::make_shared<Connection>(ioc);
+    auto a = std::make_shared<Connection>(ioc, budget);
+    auto b = std::make_shared<Connection>(ioc, budget);
     registry.addConnection(a);
     registry.addConnection(b);
     EXPECT_EQ(registry.getConnection(a->getUuid()), a);
@@ -46,7 +47,7 @@ TEST_F(ConnectionRegistryTest, AddedConnectionsAreFoundByTheirIdUntilRemoved) {
 
 TEST_F(ConnectionRegistryTest, RemovingTheLastHolderDestroysTheConnectionAtOnce) {
     LogCapture log;
-    auto connection = std::make_shared<Connection>(ioc);
+    auto connection = std::make_shared<Connection>(ioc, budget);
     const std::string id = connection->getUuid();
     std::weak_ptr<Connection> watch = connection;
     registry.addConnection(std::move(connection));
@@ -59,7 +60,7 @@ TEST_F(ConnectionRegistryTest, RemovingTheLastHolderDestroysTheConnectionAtOnce)
 // Client ids are random, so two connections never share one; adding under an id that is present
 // must still leave exactly one entry for it.
 TEST_F(ConnectionRegistryTest, AddingUnderAPresentIdLeavesOneEntry) {
-    auto connection = std::make_shared<Connection>(ioc);
+    auto connection = std::make_shared<Connection>(ioc, budget);
     const std::string id = connection->getUuid();
     std::weak_ptr<Connection> watch = connection;
     registry.addConnection(connection);
@@ -73,7 +74,7 @@ TEST_F(ConnectionRegistryTest, AddingUnderAPresentIdLeavesOneEntry) {
 TEST_F(ConnectionRegistryTest, RemoveAllForgetsEveryConnection) {
     std::vector<std::weak_ptr<Connection>> watches;
     for (int i = 0; i < 5; ++i) {
-        auto c = std::make_shared<Connection>(ioc);
+        auto c = std::make_shared<Connection>(ioc, budget);
         watches.push_back(c);
         registry.addConnection(c);
     }
@@ -83,7 +84,7 @@ TEST_F(ConnectionRegistryTest, RemoveAllForgetsEveryConnection) {
 
 TEST_F(ConnectionRegistryTest, LookupsFromOtherThreadsWhileTheNetworkThreadChangesIt) {
     std::vector<std::shared_ptr<Connection>> pool;
-    for (int i = 0; i < 16; ++i) pool.push_back(std::make_shared<Connection>(ioc));
+    for (int i = 0; i < 16; ++i) pool.push_back(std::make_shared<Connection>(ioc, budget));
     std::atomic<bool> done{false};
     std::atomic<int> found{0};
     std::vector<std::thread> readers;
@@ -109,11 +110,12 @@ TEST_F(ConnectionRegistryTest, LookupsFromOtherThreadsWhileTheNetworkThreadChang
 
 TEST(ConnectionId, IsARandomVersionFourUuidInLowerCaseAndLoggedAtCreation) {
     boost::asio::io_context ioc;
+    const auto budget = std::make_shared<ClientBudget>(ioc, ConnectionSettings{});
     LogCapture log;
     const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> ids;
     for (int i = 0; i < 200; ++i) {
-        Connection connection(ioc);
+        Connection connection(ioc, budget);
         const std::string id = connection.getUuid();
         ASSERT_EQ(id.size(), 36u) << id;
         ASSERT_TRUE(std::regex_match(id, form)) << id;

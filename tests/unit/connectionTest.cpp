@@ -11,11 +11,14 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -75,18 +78,22 @@ protected:
 
     void TearDown() override {
         ConnectionRegistry::getInstance().removeAll();
+        if (budget) budget->close();
         work.reset();
         ioc.stop();
         ioThread.join();
         clearQueue();
     }
 
-    // Accepts the next TCP client into a new connection and starts it, on the network thread.
-    std::future<std::shared_ptr<Connection>> acceptNext(ConnectionSettings settings = {}) {
+    // Accepts the next TCP client into a new connection and starts it, on the network thread. The
+    // budget of all of a test's connections takes the settings of the first.
+    std::future<std::shared_ptr<Connection>> acceptNext(ConnectionSettings settings = {},
+                                                        ConnectionHooks hooks = printServerHooks()) {
         auto promise = std::make_shared<std::promise<std::shared_ptr<Connection>>>();
         auto future = promise->get_future();
-        net::post(ioc, [this, promise, settings] {
-            auto connection = std::make_shared<Connection>(ioc, printServerHooks(), settings);
+        net::post(ioc, [this, promise, settings, hooks] {
+            if (!budget) budget = std::make_shared<ClientBudget>(ioc, settings);
+            auto connection = std::make_shared<Connection>(ioc, budget, hooks, settings);
             acceptor.async_accept(connection->getSocket(), [connection, promise](boost::system::error_code ec) {
                 if (!ec) connection->start();
                 promise->set_value(connection);
@@ -96,8 +103,9 @@ protected:
     }
 
     // A connected client and its connection, registered.
-    std::shared_ptr<Connection> connectClient(WsTestClient& client, ConnectionSettings settings = {}) {
-        auto accepted = acceptNext(settings);
+    std::shared_ptr<Connection> connectClient(WsTestClient& client, ConnectionSettings settings = {},
+                                              ConnectionHooks hooks = printServerHooks()) {
+        auto accepted = acceptNext(settings, std::move(hooks));
         if (!client.connect(port)) return nullptr;
         std::shared_ptr<Connection> connection = accepted.get();
         const std::string id = connection->getUuid();
@@ -107,6 +115,7 @@ protected:
 
     LogCapture log;
     net::io_context ioc;
+    std::shared_ptr<ClientBudget> budget;
     std::optional<net::executor_work_guard<net::io_context::executor_type>> work{std::in_place, ioc.get_executor()};
     tcp::acceptor acceptor{ioc};
     unsigned short port = 0;
@@ -261,34 +270,33 @@ std::vector<std::string> drainMessages() {
     return out;
 }
 
-TEST_F(ConnectionTest, AClientWithItsFillWaitingIsNotReadUntilTheWorkerTakesSome) {
+TEST_F(ConnectionTest, AClientWithItsFillWaitingIsNotReadUntilTheWorkerHasServedHalf) {
     ConnectionSettings settings;
-    settings.maxQueuedRequests = 3;
+    settings.maxQueuedRequests = 4;
     WsTestClient flooder, other;
     ASSERT_TRUE(connectClient(flooder, settings));
     ASSERT_TRUE(connectClient(other, settings));
     for (int i = 0; i < 8; ++i) ASSERT_TRUE(flooder.sendText("a" + std::to_string(i)));
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 3; }));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(waitingTasks(), 3u) << "the rest waits in TCP";
-
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
     // Others are read all the same.
     ASSERT_TRUE(other.sendText("b0"));
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
-    // Taking one of the flooder's makes room for one more.
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 5; }));
+    // One served is not enough: reading resumes at half, not one under the bound.
     EXPECT_EQ(takePrintTask()->message, "a0");
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(waitingTasks(), 4u) << "the rest waits in TCP";
+    EXPECT_EQ(takePrintTask()->message, "a1");
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 5; }));
     // A stop discards the flooder's waiting requests: their room is given back as well.
     ASSERT_TRUE(other.sendText("stopPrint"));
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 5; }));
+    ASSERT_TRUE(waitFor([] { return waitingTasks() == 6; }));
     EXPECT_EQ(takePrintTask()->message, "stopPrint");
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 3; }));
-    std::vector<std::string> rest = drainMessages();
+    std::vector<std::string> rest;
     ASSERT_TRUE(waitFor([&] {
         for (std::string m : drainMessages()) rest.push_back(m);
-        return rest.size() == 4;
+        return rest.size() == 2;
     }));
-    EXPECT_EQ(rest, (std::vector<std::string>{"a4", "a5", "a6", "a7"})) << "nothing lost, nothing reordered";
+    EXPECT_EQ(rest, (std::vector<std::string>{"a6", "a7"})) << "nothing lost, nothing reordered";
 }
 
 TEST_F(ConnectionTest, ABurstOfAPageIsReadWholeSoThatAStopBehindItDiscardsAllOfIt) {
@@ -301,55 +309,63 @@ TEST_F(ConnectionTest, ABurstOfAPageIsReadWholeSoThatAStopBehindItDiscardsAllOfI
     EXPECT_TRUE(drainMessages().empty());
 }
 
-TEST_F(ConnectionTest, LargeMessagesThatFillTheTotalHalfReadAreReadToTheEndOneAtATime) {
+TEST_F(ConnectionTest, LargeMessagesSentInTwoStepsPastTheTotalAreAllReadWhileGettersKeepWaiting) {
+    // Room for two messages at a time; six of 1,000,000 bytes, each sent as 700,000 and, a little
+    // later, the rest. Two clients keep two getters waiting all the while. Before, half-read
+    // messages filled the total past its mark, and one was read on only while no whole request
+    // waited: none was ever read whole.
     ConnectionSettings settings;
-    settings.maxTotalQueuedBytes = 150000;
     settings.littleBytes = 1000;
-    // A peer that stops sending in the middle of its message keeps the others waiting no longer
-    // than a turn.
-    auto accepted = acceptNext(settings);
-    kvtest::RawTcpClient stalling;
-    ASSERT_TRUE(stalling.connect(port));
-    ASSERT_TRUE(stalling.write(kUpgrade));
-    ASSERT_NE(stalling.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
-    // A masked binary frame of 300,000 bytes, of which 200,000 come.
-    ASSERT_TRUE(stalling.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) + std::string(200000, 'S')));
-    std::vector<std::unique_ptr<WsTestClient>> clients;
-    for (int i = 0; i < 3; ++i) {
-        clients.push_back(std::make_unique<WsTestClient>());
-        ASSERT_TRUE(connectClient(*clients.back(), settings));
+    settings.messageLimit = 1200000;
+    settings.keptForLittleBytes = 100000;
+    settings.maxTotalQueuedBytes = 2500000;
+    constexpr int kLarge = 6;
+    std::map<std::string, std::unique_ptr<WsTestClient>> getters;
+    for (int i = 0; i < 2; ++i) {
+        auto client = std::make_unique<WsTestClient>();
+        auto connection = connectClient(*client, settings);
+        ASSERT_TRUE(connection);
+        for (int n = 0; n < 2; ++n) ASSERT_TRUE(client->sendText("getter"));
+        getters[connection->getUuid()] = std::move(client);
     }
-    for (auto& client : clients) ASSERT_TRUE(client->sendText(std::string(300000, 'L')));
-    std::vector<std::string> read;
-    ASSERT_TRUE(waitFor([&] {
-        for (std::string m : drainMessages()) read.push_back(m);
-        return read.size() == 3;
-    }));
-}
-
-TEST_F(ConnectionTest, AtTheTotalOfAllClientsOnlyThoseWithMoreThanALittleWaitingYield) {
-    ConnectionSettings settings;
-    settings.maxTotalQueuedBytes = 8000;
-    settings.littleBytes = 1000;
-    WsTestClient heavy, small;
-    ASSERT_TRUE(connectClient(heavy, settings));
-    ASSERT_TRUE(connectClient(small, settings));
-    for (int i = 0; i < 6; ++i) ASSERT_TRUE(heavy.sendText(std::string(2000, 'h')));
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 4; }));
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(small.sendText("s" + std::to_string(i)));
-    ASSERT_TRUE(waitFor([] { return waitingTasks() == 7; }));
-    // A large message counts while it is read: it does not come in whole past the total.
-    WsTestClient large;
-    ASSERT_TRUE(connectClient(large, settings));
-    ASSERT_TRUE(large.sendText(std::string(300000, 'L')));
-    std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(waitingTasks(), 7u) << "the heavy and the large one wait in TCP";
-    // Once there is room, they are read on.
-    std::vector<std::string> rest = drainMessages();
-    ASSERT_TRUE(waitFor([&] {
-        for (std::string m : drainMessages()) rest.push_back(m);
-        return rest.size() == 10;
-    }));
+    std::vector<std::unique_ptr<kvtest::RawTcpClient>> large;
+    for (int i = 0; i < kLarge; ++i) {
+        auto accepted = acceptNext(settings);
+        large.push_back(std::make_unique<kvtest::RawTcpClient>());
+        ASSERT_TRUE(large.back()->connect(port));
+        ASSERT_TRUE(large.back()->write(kUpgrade));
+        ASSERT_NE(large.back()->readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    }
+    std::vector<std::thread> senders;
+    for (int i = 0; i < kLarge; ++i) {
+        senders.emplace_back([&, i] {
+            // A masked binary frame of 1,000,000 bytes (mask 0: the bytes are sent as they are).
+            const std::string header("\x82\xFF\0\0\0\0\0\x0F\x42\x40\0\0\0\0", 14);
+            const char fill = static_cast<char>('A' + i);
+            large[i]->write(header + std::string(700000, fill));
+            std::this_thread::sleep_for(200ms);
+            large[i]->write(std::string(300000, fill));
+        });
+    }
+    // The worker: each getter served is sent again, so that two of each client always wait.
+    int read = 0;
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (read < kLarge && std::chrono::steady_clock::now() < until) {
+        std::optional<PrintTask> task = takePrintTask();
+        if (!task) {
+            std::this_thread::sleep_for(2ms);
+            continue;
+        }
+        if (task->message == "getter") {
+            ASSERT_TRUE(getters.at(task->clientId)->sendText("getter"));
+        } else {
+            EXPECT_EQ(task->message.size(), 1000000u);
+            ++read;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    for (std::thread& sender : senders) sender.join();
+    EXPECT_EQ(read, kLarge);
 }
 
 // With a printer service on the fake SDK and the disconnect thread running.
@@ -496,9 +512,41 @@ TEST_F(ConnectionWithServiceTest, ADisconnectWaitsForTheSdkOffTheNetworkThread) 
     EXPECT_TRUE(waitFor(printerClosed));
 }
 
+TEST_F(ConnectionWithServiceTest, AnExceptionInAHandlerEndsThatConnectionAloneAndTheOthersAreServed) {
+    // Before, only the accept, read and write completions were guarded: one thrown elsewhere on a
+    // connection's strand left the event loop and stopped the service for every client.
+    std::atomic<bool> armed{false};
+    ConnectionHooks hooks = printServerHooks();
+    hooks.enteringHandler = [&armed](const char* handler) {
+        if (std::string(handler) == "send" && armed.exchange(false)) throw std::runtime_error("thrown in a handler");
+    };
+    WsTestClient failing, other;
+    auto failingConnection = connectClient(failing, {}, hooks);
+    auto otherConnection = connectClient(other, {}, hooks);
+    ASSERT_TRUE(failingConnection && otherConnection);
+    const std::string failingId = failingConnection->getUuid();
+    armed = true;
+    failingConnection->send("never written");
+    failingConnection.reset();
+    ASSERT_TRUE(waitFor(printerClosed)) << "its end is a departure";
+    EXPECT_TRUE(log.contains("[ERROR]:exception is thrown in a handler"));
+    EXPECT_EQ(ConnectionRegistry::getInstance().getConnection(failingId), nullptr);
+    EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + failingId); }));
+
+    otherConnection->send("still written");
+    std::optional<WsMessage> m = other.receive();
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->text, "still written");
+    ASSERT_TRUE(other.sendText("still read"));
+    std::optional<PrintTask> task = nextTask();
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->message, "still read");
+}
+
 TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsStay) {
     ConnectionSettings settings;
     settings.handshakeTimeout = 300ms;
+    settings.messageStallTimeout = 300ms;
     const struct {
         const char* what;
         std::chrono::milliseconds idleTimeout;
@@ -518,6 +566,15 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
              // A text frame that is not UTF-8: the service closes the WebSocket and waits for ours.
              ASSERT_TRUE(raw.write(std::string("\x81\x82\0\0\0\0\xff\xfe", 8)));
          }},
+        // A message slot is held only while the message comes; pings answered or not.
+        {"stops in the middle of a message past a little", 60s,
+         [](kvtest::RawTcpClient& raw) {
+             ASSERT_TRUE(raw.write(kUpgrade));
+             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             // A masked binary frame of 300,000 bytes, of which 200,000 come.
+             ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
+                                   std::string(200000, 'S')));
+         }},
     };
     std::vector<std::unique_ptr<kvtest::RawTcpClient>> held;
     for (const auto& peer : peers) {
@@ -530,6 +587,7 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
         EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); })) << peer.what;
     }
     EXPECT_TRUE(log.contains("[ERROR]:websocket accept failed, err is The socket was closed due to a timeout"));
+    EXPECT_TRUE(log.contains("sends nothing for 300 ms within a message past 16384 bytes, connection closed"));
 
     WsTestClient answersPings;
     settings.idleTimeout = 1s;

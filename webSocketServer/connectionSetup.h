@@ -73,7 +73,7 @@ struct ConnectionSettings {
     // A message read past a little takes room for a whole message before it is read on; of the
     // total, `keptForLittleBytes` is kept for clients that hold less than a little (a getter, a
     // stop, a page's burst of them), so that they are read whatever large messages do.
-    std::size_t maxTotalQueuedBytes = 256u << 20;
+    std::size_t maxTotalQueuedBytes = 192u << 20;
     std::size_t keptForLittleBytes = 64u << 20;
     std::size_t littleBytes = 16u << 10;
     // Beyond this, all clients together leave too much unread: the one that leaves the most (more

@@ -7,7 +7,9 @@
 // after 1,000 departures is answered and whether its printer stays connected, how soon a stop
 // behind 150 slow getters is answered and which of them are served after it, and the ping round
 // trip while clients keep connecting and leaving, alone and while the worker serves one 4 MiB
-// request after another (a heap with large free chunks, which giving memory back has to walk).
+// request after another (a heap with large free chunks, which giving memory back has to walk), and
+// 24 clients that each upload a 15 MiB request in two steps while two others keep getters waiting:
+// how many uploads are answered within 60 s, the getters' round trip, and the memory it takes.
 // It prints figures and asserts nothing.
 //
 // With KV_BASELINE_BIN set to a folder holding another build of the service (for example
@@ -15,12 +17,13 @@
 // printed beside today's, with the ratio of the two where the figure is a time.
 //
 // Arguments name the groups of figures to measure (each on a service of its own), all when there
-// are none: main looping flood flood16 halfopen departures stop ping. For example
+// are none: main looping flood flood16 halfopen departures stop ping uploads. For example
 //     networkBench departures stop
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/buffers_to_string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 #include <dirent.h>
@@ -31,9 +34,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -79,6 +84,13 @@ constexpr auto kChurnWindow = 10s;
 constexpr int kChurnThreads = 4;
 constexpr int kChurnPerSecond = 300;
 constexpr auto kPingGap = 5ms;
+constexpr int kUploads = 24;
+constexpr size_t kUploadBytes = 15u << 20;
+constexpr size_t kUploadFirstStep = 11u << 20;
+constexpr auto kUploadStepGap = 1s;
+constexpr auto kUploadWindow = 60s;
+constexpr int kGetterClients = 2;
+constexpr int kGettersWaiting = 2;
 
 const std::string kGetter = R"({"apiName":"getSdkVersion"})";
 
@@ -587,9 +599,121 @@ void pingsDuringChurn(Figures& out, bool withLoad) {
     out.push_back({what + "max", times.empty() ? 0 : *std::max_element(times.begin(), times.end()), true});
 }
 
+// A WebSocket client on a blocking socket of its own, for one thread.
+std::unique_ptr<Stream> connectBlocking(boost::asio::io_context& ioc) {
+    auto ws = std::make_unique<Stream>(ioc);
+    boost::system::error_code ec;
+    boost::beast::get_lowest_layer(*ws).socket().connect(
+        boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address_v4("127.0.0.1"), kvtest::kServicePort), ec);
+    if (!ec) ws->handshake("127.0.0.1", "/", ec);
+    if (ec) return nullptr;
+    return ws;
+}
+
+// 24 clients each upload a 15 MiB request (360 MiB together, more than all clients may hold) as
+// one message of two frames, 11 MiB and a second later the rest; meanwhile two clients each keep
+// two getters waiting. How many uploads are answered within 60 s, the getters' round trip over
+// that time, and the peak of resident memory.
+void twoStepUploads(pid_t service, Figures& out) {
+    progress("24 two-step uploads of 15 MiB beside clients that keep getters waiting (up to 60 s)");
+    const long idle = kvtest::residentKilobytes(service);
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = start + kUploadWindow;
+    std::atomic<int> answered{0};
+    std::atomic<bool> over{false};
+    std::vector<std::thread> threads;
+    std::vector<boost::asio::ip::tcp::socket*> sockets(kUploads + kGetterClients, nullptr);
+    std::mutex socketsMutex;
+    const std::string request = R"({"apiName":"getSdkVersion","parameter":{"pad":")" +
+                                std::string(kUploadBytes - 60, 'u') + R"("}})";
+    for (int c = 0; c < kUploads; ++c) {
+        threads.emplace_back([&, c] {
+            boost::asio::io_context ioc;
+            std::unique_ptr<Stream> ws = connectBlocking(ioc);
+            if (!ws) return;
+            {
+                std::lock_guard<std::mutex> lock(socketsMutex);
+                sockets[c] = &boost::beast::get_lowest_layer(*ws).socket();
+            }
+            boost::system::error_code ec;
+            ws->write_some(false, boost::asio::buffer(request.data(), kUploadFirstStep), ec);
+            std::this_thread::sleep_for(kUploadStepGap);
+            if (!ec) ws->write_some(true, boost::asio::buffer(request.data() + kUploadFirstStep, request.size() - kUploadFirstStep), ec);
+            boost::beast::flat_buffer buffer;
+            while (!ec && !over) {
+                ws->read(buffer, ec);
+                if (!ec && parsed(boost::beast::buffers_to_string(buffer.data()))["apiName"] == "getSdkVersion") {
+                    if (Clock::now() <= end) ++answered;
+                    break;
+                }
+                buffer.consume(buffer.size());
+            }
+            std::lock_guard<std::mutex> lock(socketsMutex);
+            sockets[c] = nullptr;
+        });
+    }
+    std::vector<double> getterTimes;
+    std::mutex timesMutex;
+    for (int g = 0; g < kGetterClients; ++g) {
+        threads.emplace_back([&, g] {
+            boost::asio::io_context ioc;
+            std::unique_ptr<Stream> ws = connectBlocking(ioc);
+            if (!ws) return;
+            {
+                std::lock_guard<std::mutex> lock(socketsMutex);
+                sockets[kUploads + g] = &boost::beast::get_lowest_layer(*ws).socket();
+            }
+            std::deque<Clock::time_point> sent;
+            boost::system::error_code ec;
+            for (int i = 0; i < kGettersWaiting && !ec; ++i) {
+                sent.push_back(Clock::now());
+                ws->write(boost::asio::buffer(kGetter), ec);
+            }
+            boost::beast::flat_buffer buffer;
+            while (!ec && !over) {
+                ws->read(buffer, ec);
+                buffer.consume(buffer.size());
+                if (ec || sent.empty()) break;
+                {
+                    std::lock_guard<std::mutex> lock(timesMutex);
+                    getterTimes.push_back(millisecondsBetween(sent.front(), Clock::now()));
+                }
+                sent.pop_front();
+                sent.push_back(Clock::now());
+                ws->write(boost::asio::buffer(kGetter), ec);
+            }
+            std::lock_guard<std::mutex> lock(socketsMutex);
+            sockets[kUploads + g] = nullptr;
+        });
+    }
+    long peak = idle;
+    while (Clock::now() < end && answered.load() < kUploads) {
+        peak = std::max(peak, kvtest::residentKilobytes(service));
+        std::this_thread::sleep_for(50ms);
+    }
+    const double seconds = millisecondsBetween(start, Clock::now()) / 1000.0;
+    over = true;
+    {
+        // Blocked reads and writes end with their sockets.
+        std::lock_guard<std::mutex> lock(socketsMutex);
+        for (boost::asio::ip::tcp::socket* socket : sockets) {
+            boost::system::error_code ignored;
+            if (socket != nullptr) socket->shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+        }
+    }
+    for (std::thread& t : threads) t.join();
+    std::printf("  %d of 24 uploads answered after %.1f s; %zu getters answered meanwhile\n", answered.load(), seconds,
+                getterTimes.size());
+    out.push_back({"two-step uploads of 15 MiB answered within 60 s, of 24", static_cast<double>(answered.load()), false});
+    out.push_back({"  seconds until the last was answered (60 when not all were)", seconds, true});
+    out.push_back({"  getter round trip p99 during the uploads, ms", percentile(getterTimes, 99), true});
+    out.push_back({"  resident memory over idle at its peak during the uploads, MB",
+                   static_cast<double>(peak - idle) / 1024.0, false});
+}
+
 // The groups of figures, each on a service of its own, by the names the command line gives.
 const std::vector<std::string> kGroups = {"main", "looping", "flood", "flood16", "halfopen", "departures", "stop",
-                                          "ping"};
+                                          "ping", "uploads"};
 
 Figures measure(const std::string& binDir, const std::vector<std::string>& groups) {
     const auto wanted = [&](const std::string& group) {
@@ -634,6 +758,9 @@ Figures measure(const std::string& binDir, const std::vector<std::string>& group
     if (wanted("ping")) {
         if (auto service = startService(binDir, "ping")) pingsDuringChurn(out, false);
         if (auto service = startService(binDir, "ping-load")) pingsDuringChurn(out, true);
+    }
+    if (wanted("uploads")) {
+        if (auto service = startService(binDir, "uploads")) twoStepUploads(service->pid(), out);
     }
     return out;
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,32 @@ TEST(ClientBudget, WhoMayReadAfterEachSequenceOfEvents) {
         }
         EXPECT_EQ(budget.toldText(), row.told) << row.what;
         EXPECT_LE(budget.budget->heldBytes() + budget.budget->reservedBytes(), 1300u) << row.what;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ClientBudget, LimitsThatCouldNotHoldTheirRulesAreRefusedAtStart) {
+    boost::asio::io_context ioc;
+    EXPECT_NO_THROW(ClientBudget(ioc, ConnectionSettings{}));
+    const struct {
+        const char* what;
+        void (*change)(ConnectionSettings&);
+    } rows[] = {
+        // A client could never have a message of its own read whole.
+        {"what a client may have waiting is not above the message limit",
+         [](ConnectionSettings& s) { s.maxQueuedBytes = s.messageLimit; }},
+        {"no whole message fits beside the room kept for little",
+         [](ConnectionSettings& s) { s.maxTotalQueuedBytes = s.keptForLittleBytes + s.messageLimit - 1; }},
+        {"a little is not below the room kept for it", [](ConnectionSettings& s) { s.littleBytes = s.keptForLittleBytes + 1; }},
+        {"a little is not below the total left unread", [](ConnectionSettings& s) { s.maxTotalUnsentBytes = s.littleBytes; }},
+    };
+    for (const auto& row : rows) {
+        ConnectionSettings settings;
+        row.change(settings);
+        EXPECT_THROW(ClientBudget(ioc, settings), std::invalid_argument) << row.what;
     }
 }
 

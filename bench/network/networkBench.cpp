@@ -624,6 +624,11 @@ void twoStepUploads(pid_t service, Figures& out) {
     std::vector<std::thread> threads;
     std::vector<boost::asio::ip::tcp::socket*> sockets(kUploads + kGetterClients, nullptr);
     std::mutex socketsMutex;
+    // The socket of client `index` while its thread uses it, so that the end can interrupt it.
+    const auto track = [&](int index, Stream* ws) {
+        std::lock_guard<std::mutex> lock(socketsMutex);
+        sockets[index] = ws == nullptr ? nullptr : &boost::beast::get_lowest_layer(*ws).socket();
+    };
     const std::string request = R"({"apiName":"getSdkVersion","parameter":{"pad":")" +
                                 std::string(kUploadBytes - 60, 'u') + R"("}})";
     for (int c = 0; c < kUploads; ++c) {
@@ -631,10 +636,7 @@ void twoStepUploads(pid_t service, Figures& out) {
             boost::asio::io_context ioc;
             std::unique_ptr<Stream> ws = connectBlocking(ioc);
             if (!ws) return;
-            {
-                std::lock_guard<std::mutex> lock(socketsMutex);
-                sockets[c] = &boost::beast::get_lowest_layer(*ws).socket();
-            }
+            track(c, ws.get());
             boost::system::error_code ec;
             ws->write_some(false, boost::asio::buffer(request.data(), kUploadFirstStep), ec);
             std::this_thread::sleep_for(kUploadStepGap);
@@ -648,8 +650,7 @@ void twoStepUploads(pid_t service, Figures& out) {
                 }
                 buffer.consume(buffer.size());
             }
-            std::lock_guard<std::mutex> lock(socketsMutex);
-            sockets[c] = nullptr;
+            track(c, nullptr);
         });
     }
     std::vector<double> getterTimes;
@@ -659,10 +660,7 @@ void twoStepUploads(pid_t service, Figures& out) {
             boost::asio::io_context ioc;
             std::unique_ptr<Stream> ws = connectBlocking(ioc);
             if (!ws) return;
-            {
-                std::lock_guard<std::mutex> lock(socketsMutex);
-                sockets[kUploads + g] = &boost::beast::get_lowest_layer(*ws).socket();
-            }
+            track(kUploads + g, ws.get());
             std::deque<Clock::time_point> sent;
             boost::system::error_code ec;
             for (int i = 0; i < kGettersWaiting && !ec; ++i) {
@@ -682,8 +680,7 @@ void twoStepUploads(pid_t service, Figures& out) {
                 sent.push_back(Clock::now());
                 ws->write(boost::asio::buffer(kGetter), ec);
             }
-            std::lock_guard<std::mutex> lock(socketsMutex);
-            sockets[kUploads + g] = nullptr;
+            track(kUploads + g, nullptr);
         });
     }
     long peak = idle;

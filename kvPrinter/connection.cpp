@@ -111,6 +111,7 @@ std::string cKvPrinterService::closePrinterApi() {
 
 std::string cKvPrinterService::closePrinterForDisconnect() {
     callSdk(printerSdk.closePrinter);
+    printJobEnded.store(true);
 
     Json::Value callback;
     callback["name"] = "onDisConnect";

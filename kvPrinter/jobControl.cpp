@@ -46,6 +46,7 @@ std::string cKvPrinterService::endJobApi() {
 
 std::string cKvPrinterService::endJobForDisconnect() {
     const SdkStatus status = callSdk(printerSdk.endJob);
+    printJobEnded.store(true);
     if (status != 0) return makeResult("endJob", -1, lookupMessage(apiResultMsgMap, status), status);
     return makeResult("endJob", 0, "endJob ok", 0);
 }

@@ -4,6 +4,7 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -218,4 +219,7 @@ private:
     SdkStatus commitRenderedPage(const RenderedImage& image, int printQuantity, const std::string& epc, int cutline);
 
     mutable std::mutex stateMutex;
+    // Set after every job end and printer close, whichever thread makes them (a departure's among
+    // them): the copies a picture print waits for can no longer come. Cleared as its wait begins.
+    std::atomic<bool> printJobEnded{false};
 };

@@ -38,6 +38,7 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "picturePrintApi begin";
     printErrorCode.store(0);
     printedCopyCount.store(0);
+    printJobEnded.store(false);
 
     const Json::Value& parameter = std::as_const(root)["parameter"];
     int printQuantity = 1;
@@ -66,13 +67,14 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     thirdApi->releaseImage(image);
     if (status != 0) return makeResult(kPicturePrint, -1, lookupMessage(apiResultMsgMap, status), status);
 
-    // Wait for the copies; a print error ends the wait at once, and so does a quiet printer.
+    // Wait for the copies; a print error, or the end of the job or of the printer's connection,
+    // ends the wait at once, and so does a quiet printer.
     uint64_t lastChange = platform::tickCount64();
     int lastSeen = 0;
     while (platform::tickCount64() - lastChange <= kQuietPeriodMs) {
         const int printed = printedCopyCount.load();
         if (printed == printQuantity) break;
-        if (printErrorCode.load() != 0) {
+        if (printErrorCode.load() != 0 || printJobEnded.load()) {
             LOG(ERROR) << "[ERROR]:" << "updatePrintCount异常";
             return std::string();
         }

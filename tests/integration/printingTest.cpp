@@ -379,6 +379,24 @@ TEST_F(Printing, APrintErrorDuringAPicturePrintGivesTheEmptyAnswerAfterTheErrorE
     EXPECT_EQ(ask("getPrintMode"), envelope("getPrintMode", 1, "getPrintMode success", 0));
 }
 
+TEST_F(Printing, AClientLeavingDuringAPicturePrintEndsItsWaitAtOnce) {
+    start(R"({"pageMs":30})");
+    connectUsb();
+    kvtest::WsTestClient other;
+    ASSERT_TRUE(other.connect());
+    const std::string picture = rendertest::pngBase64(80, 40, [](int, int) { return 0; });
+    ASSERT_TRUE(session->send("picturePrint", object({{"printQuantity", 1000}, {"printData", picture}})));
+    ASSERT_TRUE(session->waitFor(isProgress));
+    // The departure ends the job and closes the printer: no further copy can come.
+    ASSERT_TRUE(client->close());
+    const auto left = std::chrono::steady_clock::now();
+    ASSERT_TRUE(other.sendText(R"({"apiName":"getSdkVersion"})"));
+    const std::optional<kvtest::WsMessage> answer = other.receive(5s);
+    ASSERT_TRUE(answer) << "held by the picture print's wait";
+    EXPECT_NE(answer->text.find("\"apiName\":\"getSdkVersion\""), std::string::npos) << answer->text;
+    EXPECT_LT(std::chrono::steady_clock::now() - left, 1s);
+}
+
 TEST_F(Printing, PicturePrintsThatCannotPrintAreAnsweredWithoutWaiting) {
     start();
     const std::string picture = rendertest::pngBase64(80, 40, [](int, int) { return 0; });

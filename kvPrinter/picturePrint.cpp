@@ -73,7 +73,8 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     int lastSeen = 0;
     while (platform::tickCount64() - lastChange <= kQuietPeriodMs) {
         const int printed = printedCopyCount.load();
-        if (printed == printQuantity) break;
+        // A count below 1 asks for no copies, as 0 does.
+        if (printQuantity < 1 || printed == printQuantity) break;
         if (printErrorCode.load() != 0 || printJobEnded.load()) {
             LOG(ERROR) << "[ERROR]:" << "updatePrintCount异常";
             return std::string();

@@ -232,29 +232,30 @@ std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Jso
     return text;
 }
 
+namespace {
+
+// The "resultAck" of makeResult's three forms, which differ only in the JSON types of the two.
+Json::Value resultAckOf(Json::Value result, Json::Value info, int errorCode) {
+    Json::Value resultAck;
+    resultAck["result"] = std::move(result);
+    resultAck["info"] = std::move(info);
+    resultAck["errorCode"] = errorCode;
+    return resultAck;
+}
+
+}  // namespace
+
 std::string cKvPrinterService::makeResult(std::string apiName, std::string result, std::string info,
                                           int errorCode) {
-    Json::Value resultAck;
-    resultAck["result"] = result;
-    resultAck["info"] = info;
-    resultAck["errorCode"] = errorCode;
-    return writeAnswer(apiName, resultAck, true);
+    return writeAnswer(apiName, resultAckOf(std::move(result), std::move(info), errorCode), true);
 }
 
 std::string cKvPrinterService::makeResult(std::string apiName, int result, std::string info, int errorCode) {
-    Json::Value resultAck;
-    resultAck["result"] = result;
-    resultAck["info"] = info;
-    resultAck["errorCode"] = errorCode;
-    return writeAnswer(apiName, resultAck, true);
+    return writeAnswer(apiName, resultAckOf(result, std::move(info), errorCode), true);
 }
 
 std::string cKvPrinterService::makeResult(std::string apiName, int result, int info, int errorCode) {
-    Json::Value resultAck;
-    resultAck["result"] = result;
-    resultAck["info"] = info;
-    resultAck["errorCode"] = errorCode;
-    return writeAnswer(apiName, resultAck, true);
+    return writeAnswer(apiName, resultAckOf(result, info, errorCode), true);
 }
 
 // ---- shared state and helpers --------------------------------------------------------------

@@ -36,6 +36,10 @@ public:
     static std::string makeResult(std::string apiName, std::string result, std::string info, int errorCode);
     static std::string makeResult(std::string apiName, int result, std::string info, int errorCode);
     static std::string makeResult(std::string apiName, int result, int info, int errorCode);
+    // The one writer of envelopes, for answers and events alike: {"apiName", "resultAck"} with the
+    // compact writer, logged with the "make result: " line when `logged` (makeResult and most
+    // built answers are; the events are not).
+    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
 
     // The handlers return their answer text and send nothing; those that read the request take
     // it as the dispatcher parsed it, which needs it no more once a handler has it.
@@ -153,9 +157,6 @@ private:
     // The operations by "apiName", in the order of comparison.
     static const std::vector<DispatchRow>& dispatchTable();
 
-    // The one writer of envelopes: {"apiName", "resultAck"} with the compact writer, logged with
-    // the "make result: " line when `logged` (makeResult and most built answers are).
-    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
     // (-1, text of code in apiResultMsgMap, code) under the current name.
     std::string sdkErrorResult(int code) const;
     // (-1, "parameter error!", 26) under the current name.

@@ -78,8 +78,9 @@ std::string cKvPrinterService::getHalfCutSupportApi() {
 
 std::string cKvPrinterService::getKeyFunctionApi() {
     const SdkListResult list = callSdk(printerSdk.getKeyFunction);
-    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
-    const auto* keys = static_cast<const KeyFunctionInfo*>(list.items);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);  // a failure hands out nothing to give back
+    const SdkOwned<KeyFunctionInfo> owned(static_cast<KeyFunctionInfo*>(list.items));
+    const KeyFunctionInfo* keys = owned.get();
     Json::Value document;  // stays null, written "null", when the list is empty
     for (int32_t i = 0; i < listLength(list); ++i) {
         Json::Value key;
@@ -87,7 +88,6 @@ std::string cKvPrinterService::getKeyFunctionApi() {
         key["functionValue"] = keys[i].functionValue;
         document[i] = key;
     }
-    giveBackToSdk(list.items);
     return documentAnswer(document, "get printer key function success!");
 }
 

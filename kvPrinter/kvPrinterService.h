@@ -203,8 +203,6 @@ private:
 
     // The number of items to read from an SDK list: none for a null array or a count below 1.
     static int32_t listLength(const SdkListResult& list);
-    // Hands SDK-owned memory back with freeData; a null pointer is not handed over.
-    static void giveBackToSdk(void* pointer);
     // Copies an SDK text (null counts as empty), then gives the pointer back.
     static std::string takeSdkText(const SdkTextResult& text);
     // A text getter's answer, the text taken whatever the error code: (text, successInfo, 0),

@@ -120,15 +120,12 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
     const float scale = static_cast<float>(callSdk(printerSdk.getMultiple).multiple);
     unsigned char zeroBlock[8] = {};
     const int colour[4] = {255, 0, 0, 0};
-    RenderedImage* image = thirdApi->generateDataFromPrintJson(label.c_str(), 0, scale, scale, margin, zeroBlock,
-                                                               orientation, colour);
+    const OwnedRenderedImage image(
+        thirdApi->generateDataFromPrintJson(label.c_str(), 0, scale, scale, margin, zeroBlock, orientation, colour),
+        {thirdApi.get()});
     // Nothing to print: the label could not be rendered, so the SDK is not asked.
-    if (image == nullptr || image->data == nullptr || image->size <= 0) {
-        thirdApi->releaseImage(image);
-        return jobValueErrorResult(kCommitJob);
-    }
+    if (!image || image->data == nullptr || image->size <= 0) return jobValueErrorResult(kCommitJob);
     const SdkStatus status = commitRenderedPage(*image, printQuantity, epc, cutline);
-    thirdApi->releaseImage(image);
     if (status != 0) return makeResult(kCommitJob, -1, lookupMessage(apiResultMsgMap, status), status);
     return makeResult(kCommitJob, 0, "commitJobApi Success!", 0);
 }

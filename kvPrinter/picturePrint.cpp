@@ -57,14 +57,14 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     int width = 0, height = 0;
     const bool drawn = thirdApi->drawImageLabel(text, static_cast<size_t>(textEnd - text), width, height);
     picture = Json::Value();
-    RenderedImage* image = drawn ? thirdApi->renderImageLabel(scale) : nullptr;
-    // A picture that yields no page is refused before the SDK is asked.
-    if (image == nullptr || image->data == nullptr || image->size <= 0) {
-        thirdApi->releaseImage(image);
-        return jobValueErrorResult(kPicturePrint);
+    SdkStatus status = 0;
+    {
+        // Given back to the renderer before the wait.
+        const OwnedRenderedImage image(drawn ? thirdApi->renderImageLabel(scale) : nullptr, {thirdApi.get()});
+        // A picture that yields no page is refused before the SDK is asked.
+        if (!image || image->data == nullptr || image->size <= 0) return jobValueErrorResult(kPicturePrint);
+        status = commitRenderedPage(*image, printQuantity, "", 0);
     }
-    const SdkStatus status = commitRenderedPage(*image, printQuantity, "", 0);
-    thirdApi->releaseImage(image);
     if (status != 0) return makeResult(kPicturePrint, -1, lookupMessage(apiResultMsgMap, status), status);
 
     // Wait for the copies; a print error, or the end of the job or of the printer's connection,

@@ -287,17 +287,6 @@ bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value
     return parameter == nullptr || parameter->isObject();
 }
 
-bool cKvPrinterService::readIntKey(const Json::Value* parameter, const char* key, int32_t& value) {
-    if (parameter == nullptr) return true;
-    const Json::Value* found = parameter->find(key, key + std::strlen(key));
-    if (found == nullptr || found->isNull()) return true;
-    // isConvertibleTo(intValue) is exactly when asInt does not throw: integers and reals inside
-    // the int32 range (reals are truncated toward zero) and booleans.
-    if (!found->isConvertibleTo(Json::intValue)) return false;
-    value = found->asInt();
-    return true;
-}
-
 bool cKvPrinterService::readTextKey(const Json::Value* parameter, const char* key, std::string& value) {
     if (parameter == nullptr) return true;
     const Json::Value* found = parameter->find(key, key + std::strlen(key));

@@ -165,11 +165,9 @@ private:
     // The request's "parameter" object: null when it is absent or null (every key then takes its
     // default); false when it is there but not an object.
     static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
-    // Reads a key as jsoncpp's asInt or asString would; an absent or null key (or no parameter)
-    // leaves `value` at its default. False for a value those conversions refuse (a text for an
-    // integer, an array or object, a number outside the int32 range), so that the handler can
-    // answer before calling the SDK.
-    static bool readIntKey(const Json::Value* parameter, const char* key, int32_t& value);
+    // Reads a key as jsoncpp's asString would; an absent or null key (or no parameter) leaves
+    // `value` at its default. False for a value that the conversion refuses (an array or object),
+    // so that the handler can answer before calling the SDK.
     static bool readTextKey(const Json::Value* parameter, const char* key, std::string& value);
 
     // Pause and resume are answered by the dispatcher itself.
@@ -178,9 +176,6 @@ private:
 
     // ---- helpers of the print and device settings handlers ----
 
-    // "parameter"."<key>" when it passes Json::Value::isInt; nothing when "parameter" is missing
-    // or not an object, or the key is missing, null or not a whole number in the int32 range.
-    static std::optional<int32_t> intParameter(const Json::Value& request, const char* key);
     // An integer getter's answer: (value, successInfo, 0), or the SDK error.
     std::string intGetterAnswer(SdkIntResult result, const char* successInfo) const;
     // A setter's or action's answer: (0, successInfo, 0), or the SDK error.

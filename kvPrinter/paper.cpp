@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 #include <json/json.h>
 
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
 #include "kvPrinter/recordFields.h"
@@ -21,7 +22,7 @@ void putRfidKeys(Json::Value& target, const RfidInfo& tag) {
 }  // namespace
 
 std::string cKvPrinterService::getPageInfoApi(const Json::Value& request) {
-    const std::optional<int32_t> paperType = intParameter(request, "paperType");
+    const std::optional<int32_t> paperType = wholeIntParameter(request, "paperType");
     if (!paperType) return parameterErrorResult();
     const SdkPairResult page = callSdk(printerSdk.getPageInfo, *paperType);
     if (page.errorCode != 0) return sdkErrorResult(page.errorCode);

@@ -1,11 +1,11 @@
 // Picture print: a base64 picture printed as one label page; the answer waits for the copies.
 #include <glog/logging.h>
 
-#include <cmath>
-#include <limits>
+#include <cstdint>
 #include <utility>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerEvents.h"
@@ -18,20 +18,6 @@ const char* const kPicturePrint = "picturePrint";
 constexpr uint64_t kQuietPeriodMs = 30000;
 constexpr unsigned kPollMs = 100;
 
-// "printQuantity": absent or null gives 1; a number is truncated toward zero.
-bool readQuantity(const Json::Value& parameter, int& quantity) {
-    quantity = 1;
-    if (parameter.isNull()) return true;
-    if (!parameter.isObject()) return false;
-    const Json::Value& value = parameter["printQuantity"];
-    if (value.isNull()) return true;
-    if (!value.isNumeric()) return false;
-    const double number = std::trunc(value.asDouble());
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max()) return false;
-    quantity = static_cast<int>(number);
-    return true;
-}
-
 }  // namespace
 
 std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
@@ -41,8 +27,8 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     printJobEnded.store(false);
 
     const Json::Value& parameter = std::as_const(root)["parameter"];
-    int printQuantity = 1;
-    if (!readQuantity(parameter, printQuantity)) return jobValueErrorResult(kPicturePrint);
+    int printQuantity = 1;  // when absent or null
+    if (!readTruncatedNumber(parameter, "printQuantity", printQuantity)) return jobValueErrorResult(kPicturePrint);
     const Json::Value& printData = parameter.isObject() ? parameter["printData"] : Json::Value::nullSingleton();
     if (!printData.isNull() && !printData.isString()) return jobValueErrorResult(kPicturePrint);
     // The picture (megabytes, maybe) is taken out of the request and read where it lies; once the

@@ -57,6 +57,10 @@ void kvPrinterSdkThirdApi::releaseImage(RenderedImage* image) {
     if (image != nullptr && libraryApi) libraryApi->vFree(image);
 }
 
+void RenderedImageRelease::operator()(RenderedImage* image) const {
+    bridge->releaseImage(image);
+}
+
 std::string kvPrinterSdkThirdApi::generateImagePreviewImage(const Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "generateImagePreviewImage begin";
     if (!libraryApi) return makeResult("generateImagePreviewImage", -1, kNoTable, -1);
@@ -68,11 +72,11 @@ std::string kvPrinterSdkThirdApi::generateImagePreviewImage(const Json::Value& r
     getJsonDouble(root["displayScale"], displayScale);
 
     unsigned char zeroBlock[8] = {};
-    RenderedImage* image = generateDataFromPrintJson(label.c_str(), 1, scaleValue, kvDraw::toFloat(displayScale),
-                                                     kNoMargin, zeroBlock, 0, kInk);
+    const float outputScale = kvDraw::toFloat(displayScale);
+    const OwnedRenderedImage image(
+        generateDataFromPrintJson(label.c_str(), 1, scaleValue, outputScale, kNoMargin, zeroBlock, 0, kInk), {this});
     // A record without image data is never read: the client learns that nothing was rendered.
-    if (image == nullptr || image->data == nullptr || image->size <= 0) {
-        releaseImage(image);
+    if (!image || image->data == nullptr || image->size <= 0) {
         return makeResult("generateImagePreviewImage", -1, "generate preview image fail!", -1);
     }
 
@@ -80,9 +84,7 @@ std::string kvPrinterSdkThirdApi::generateImagePreviewImage(const Json::Value& r
     info["ImageData"] = base64Encode(image->data, static_cast<unsigned int>(image->size));
     info["errorCode"] = 0;
     info["errorInfo"] = "";
-    std::string answer = makeResult("generateImagePreviewImage", 0, info.toStyledString(), 0);
-    releaseImage(image);
-    return answer;
+    return makeResult("generateImagePreviewImage", 0, info.toStyledString(), 0);
 }
 
 RenderedImage* kvPrinterSdkThirdApi::imageToLabel(const std::string& image, float printerScale, int& width,

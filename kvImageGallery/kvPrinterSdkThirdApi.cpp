@@ -3,6 +3,7 @@
 
 #include <glog/logging.h>
 
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 
 kvPrinterSdkThirdApi::kvPrinterSdkThirdApi() = default;
@@ -80,13 +81,7 @@ bool kvPrinterSdkThirdApi::getJsonDouble(const Json::Value& value, double& out) 
 }
 
 bool kvPrinterSdkThirdApi::getJsonInt(const Json::Value& value, int& out) {
-    if (value.isNull()) return false;
-    if (value.isInt()) {
-        out = value.asInt();
-        return true;
-    }
-    out = -2;
-    return false;
+    return readWholeIntOrMinusTwo(value, out);
 }
 
 bool kvPrinterSdkThirdApi::getJsonString(const Json::Value& value, std::string& out) {

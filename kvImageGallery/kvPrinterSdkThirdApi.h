@@ -12,6 +12,15 @@
 // partly overwritten) by the page commit. Defined with the other globals.
 extern Json::Value printImageInfoJson;
 
+class kvPrinterSdkThirdApi;
+
+// A rendered image, handed back to the renderer (releaseImage) when its owner goes, on every path.
+struct RenderedImageRelease {
+    kvPrinterSdkThirdApi* bridge;
+    void operator()(RenderedImage* image) const;
+};
+using OwnedRenderedImage = std::unique_ptr<RenderedImage, RenderedImageRelease>;
+
 class kvPrinterSdkThirdApi {
 public:
     kvPrinterSdkThirdApi();

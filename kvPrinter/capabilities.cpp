@@ -27,8 +27,9 @@ std::string cKvPrinterService::getPrintQualitySupportApi() {
 
 std::string cKvPrinterService::getPrinterHistoryApi() {
     const SdkListResult list = callSdk(printerSdk.getPrinterHistory);
-    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
-    const auto* tags = static_cast<const PrinterHistoryInfo*>(list.items);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);  // a failure hands out nothing to give back
+    const SdkOwned<PrinterHistoryInfo> owned(static_cast<PrinterHistoryInfo*>(list.items));
+    const PrinterHistoryInfo* tags = owned.get();
     Json::Value document;  // stays null, written "null", when there are no items
     for (int32_t i = 0; i < listLength(list); ++i) {
         Json::Value tag;
@@ -38,7 +39,6 @@ std::string cKvPrinterService::getPrinterHistoryApi() {
         tag["usedNumber"] = tags[i].usedNumber;
         document[i] = tag;
     }
-    giveBackToSdk(list.items);
     return documentAnswer(document, "get printer rfid history success!");
 }
 

@@ -1,6 +1,5 @@
 // Device information: identity and version texts, high-level information, area code, battery
-// level, printer type and scale, and the SDK memory helpers that the getters of lists and texts
-// share.
+// level, printer type and scale, and the helpers that the getters of lists and texts share.
 #include <glog/logging.h>
 #include <json/json.h>
 
@@ -31,14 +30,10 @@ int32_t cKvPrinterService::listLength(const SdkListResult& list) {
     return list.items == nullptr || list.count < 1 ? 0 : list.count;
 }
 
-void cKvPrinterService::giveBackToSdk(void* pointer) {
-    if (pointer != nullptr) callSdk(printerSdk.freeData, pointer);
-}
-
 std::string cKvPrinterService::takeSdkText(const SdkTextResult& text) {
-    std::string copy = text.data == nullptr ? std::string() : std::string(text.data);
-    giveBackToSdk(text.data);  // copy first: the SDK owns this text
-    return copy;
+    // Copied before its owner gives it back: the SDK owns this text.
+    const SdkOwned<char> owned(text.data);
+    return owned ? std::string(owned.get()) : std::string();
 }
 
 std::string cKvPrinterService::textGetterAnswer(const SdkTextResult& result, const char* successInfo,

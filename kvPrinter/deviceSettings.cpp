@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
 #include "kvPrinter/recordFields.h"
@@ -45,7 +46,7 @@ std::string cKvPrinterService::setHalfCutApi(const Json::Value& request) {
 
 // The length must be a whole number like every other setting; the SDK takes it as a float.
 std::string cKvPrinterService::setTubeAdjustLengthApi(const Json::Value& request) {
-    const std::optional<int32_t> length = intParameter(request, "actualLength");
+    const std::optional<int32_t> length = wholeIntParameter(request, "actualLength");
     if (!length) return parameterErrorResult();
     return statusAnswer(callSdk(printerSdk.setTubeAdjustLength, static_cast<float>(*length)),
                         "set printer tube adjust length success!");
@@ -78,8 +79,9 @@ std::string cKvPrinterService::getHalfCutSupportApi() {
 
 std::string cKvPrinterService::getKeyFunctionApi() {
     const SdkListResult list = callSdk(printerSdk.getKeyFunction);
-    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
-    const auto* keys = static_cast<const KeyFunctionInfo*>(list.items);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);  // a failure hands out nothing to give back
+    const SdkOwned<KeyFunctionInfo> owned(static_cast<KeyFunctionInfo*>(list.items));
+    const KeyFunctionInfo* keys = owned.get();
     Json::Value document;  // stays null, written "null", when the list is empty
     for (int32_t i = 0; i < listLength(list); ++i) {
         Json::Value key;
@@ -87,7 +89,6 @@ std::string cKvPrinterService::getKeyFunctionApi() {
         key["functionValue"] = keys[i].functionValue;
         document[i] = key;
     }
-    giveBackToSdk(list.items);
     return documentAnswer(document, "get printer key function success!");
 }
 
@@ -114,8 +115,8 @@ std::string cKvPrinterService::setKeyFunctionApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
     int32_t keyIndex = 0;
     int32_t functionValue = 0;
-    if (!findParameter(root, parameter) || !readIntKey(parameter, "keyIndex", keyIndex) ||
-        !readIntKey(parameter, "functionValue", functionValue)) {
+    if (!findParameter(root, parameter) || !readConvertedInt(parameter, "keyIndex", keyIndex) ||
+        !readConvertedInt(parameter, "functionValue", functionValue)) {
         return parameterErrorResult();
     }
     return statusAnswer(callSdk(printerSdk.setKeyFunction, keyIndex, functionValue), "set printer key function ok!");
@@ -130,7 +131,7 @@ std::string cKvPrinterService::setPrinterTimeApi(const Json::Value& root) {
         {"hour", &clock.hour}, {"minute", &clock.minute}, {"second", &clock.second},
     };
     for (const auto& [key, field] : fields) {
-        if (!readIntKey(parameter, key, *field)) return parameterErrorResult();
+        if (!readConvertedInt(parameter, key, *field)) return parameterErrorResult();
     }
     return statusAnswer(callSdk(printerSdk.setPrinterTime, clock), "set printer time ok!");
 }

@@ -8,20 +8,19 @@
 #include "kvPrinter/recordFields.h"
 
 std::string cKvPrinterService::getUsbPrinterApi() {
-    UsbPrinterInfo* list = nullptr;
+    SdkOwned<UsbPrinterInfo> found;
     int32_t count = 0;
     // Up to three calls while nothing is found; a list handed out with an empty scan is given
     // back before the next call, so none is lost.
     for (int call = 0; call < 3 && count < 1; ++call) {
-        giveBackToSdk(list);
-        list = nullptr;
+        found.reset();
+        UsbPrinterInfo* scanned = nullptr;
         count = 0;
-        callSdk(printerSdk.getUsbPrinter, &list, &count);
+        callSdk(printerSdk.getUsbPrinter, &scanned, &count);
+        found.reset(scanned);
     }
-    if (count < 1 || list == nullptr) {
-        giveBackToSdk(list);
-        return makeResult(getCurrentApiName(), "false", "no device", 23);
-    }
+    if (count < 1 || !found) return makeResult(getCurrentApiName(), "false", "no device", 23);
+    const UsbPrinterInfo* list = found.get();
 
     // "deviceInfos" is one object that every record overwrites, so it ends with the last one;
     // the printer text lists them all, names as the records hold them (not escaped).
@@ -35,7 +34,6 @@ std::string cKvPrinterService::getUsbPrinterApi() {
     }
     printers.pop_back();
     printers += "}";
-    giveBackToSdk(list);
 
     Json::Value resultAck;
     resultAck["result"] = "true";
@@ -52,10 +50,8 @@ std::string cKvPrinterService::getWifiPrinterApi() {
     WifiPrinterInfo* list = nullptr;
     int32_t count = 0;
     callSdk(printerSdk.getWifiPrinter, &list, &count);
-    if (count < 1 || list == nullptr) {
-        giveBackToSdk(list);
-        return makeResult(getCurrentApiName(), -1, "no device", 23);
-    }
+    const SdkOwned<WifiPrinterInfo> found(list);
+    if (count < 1 || list == nullptr) return makeResult(getCurrentApiName(), -1, "no device", 23);
 
     Json::Value printers(Json::arrayValue);
     for (int32_t i = 0; i < count; ++i) {
@@ -67,7 +63,6 @@ std::string cKvPrinterService::getWifiPrinterApi() {
         printers.append(printer);
         wifiPrinters.push_back(list[i]);
     }
-    giveBackToSdk(list);
 
     return foundPrintersAnswer(printers);
 }
@@ -85,10 +80,8 @@ std::string cKvPrinterService::getBluetoothPrinterApi() {
     BluetoothPrinterInfo* list = nullptr;
     int32_t count = 0;
     callSdk(printerSdk.getBluetoothPrinter, &list, &count);
-    if (count < 1 || list == nullptr) {
-        giveBackToSdk(list);
-        return makeResult(getCurrentApiName(), "false", "no device", 23);
-    }
+    const SdkOwned<BluetoothPrinterInfo> found(list);
+    if (count < 1 || list == nullptr) return makeResult(getCurrentApiName(), "false", "no device", 23);
 
     Json::Value printers(Json::arrayValue);
     for (int32_t i = 0; i < count; ++i) {
@@ -98,7 +91,5 @@ std::string cKvPrinterService::getBluetoothPrinterApi() {
         printer["rssi"] = list[i].rssi;
         printers.append(printer);
     }
-    giveBackToSdk(list);
-
     return foundPrintersAnswer(printers);
 }

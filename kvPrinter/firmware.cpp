@@ -1,5 +1,5 @@
 // Firmware upgrade: the whole file handed to the SDK, whose progress arrives as events.
-#include <limits>
+#include <cstdint>
 #include <vector>
 
 #include "kvPrinter/kvPrinterService.h"
@@ -7,6 +7,13 @@
 #include "kvPrinter/recordFields.h"
 #include "kvPrinter/urlDecode.h"
 #include "platform/platform.h"
+
+namespace {
+
+// Far above any label printer's firmware, and no more than any other bound of the service.
+constexpr uint64_t kLargestFirmwareBytes = 256u << 20;
+
+}  // namespace
 
 std::string cKvPrinterService::upgradeFirmwareApi(const Json::Value& root) {
     const Json::Value* parameter = nullptr;
@@ -19,10 +26,11 @@ std::string cKvPrinterService::upgradeFirmwareApi(const Json::Value& root) {
 
     std::string path;
     urlDecode(fileName, path);
-    // Only a plain file, and one whose size fits the record's 32 bits: a FIFO or a device would
-    // hold the worker, and every client behind it, for as long as it likes.
+    // Only a plain file, and one no larger than any printer's firmware could be: a FIFO or a
+    // device would hold the worker, and every client behind it, for as long as it likes, and a
+    // file of gigabytes would be held twice over (here and in the SDK's copy).
     std::vector<unsigned char> data;
-    if (!platform::readRegularFile(path, data, static_cast<uint64_t>(std::numeric_limits<int32_t>::max()))) {
+    if (!platform::readRegularFile(path, data, kLargestFirmwareBytes)) {
         return makeResult(getCurrentApiName(), -1, "firmware file error!", 26);
     }
 

@@ -1,4 +1,5 @@
 // Job control: start, cancel and end.
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
@@ -10,9 +11,9 @@ std::string cKvPrinterService::startJobApi(const Json::Value& root) {
     int32_t printMode = 0;
     int32_t count = 0;
     // Every key is read before the first SDK call, so a bad one changes nothing on the printer.
-    if (!findParameter(root, parameter) || !readIntKey(parameter, "printLabelType", printLabelType) ||
-        !readIntKey(parameter, "printDensity", printDensity) || !readIntKey(parameter, "printMode", printMode) ||
-        !readIntKey(parameter, "count", count)) {
+    if (!findParameter(root, parameter) || !readConvertedInt(parameter, "printLabelType", printLabelType) ||
+        !readConvertedInt(parameter, "printDensity", printDensity) || !readConvertedInt(parameter, "printMode", printMode) ||
+        !readConvertedInt(parameter, "count", count)) {
         return parameterErrorResult();
     }
 
@@ -46,6 +47,7 @@ std::string cKvPrinterService::endJobApi() {
 
 std::string cKvPrinterService::endJobForDisconnect() {
     const SdkStatus status = callSdk(printerSdk.endJob);
+    printJobEnded.store(true);
     if (status != 0) return makeResult("endJob", -1, lookupMessage(apiResultMsgMap, status), status);
     return makeResult("endJob", 0, "endJob ok", 0);
 }

@@ -232,29 +232,30 @@ std::string cKvPrinterService::writeAnswer(const std::string& apiName, const Jso
     return text;
 }
 
+namespace {
+
+// The "resultAck" of makeResult's three forms, which differ only in the JSON types of the two.
+Json::Value resultAckOf(Json::Value result, Json::Value info, int errorCode) {
+    Json::Value resultAck;
+    resultAck["result"] = std::move(result);
+    resultAck["info"] = std::move(info);
+    resultAck["errorCode"] = errorCode;
+    return resultAck;
+}
+
+}  // namespace
+
 std::string cKvPrinterService::makeResult(std::string apiName, std::string result, std::string info,
                                           int errorCode) {
-    Json::Value resultAck;
-    resultAck["result"] = result;
-    resultAck["info"] = info;
-    resultAck["errorCode"] = errorCode;
-    return writeAnswer(apiName, resultAck, true);
+    return writeAnswer(apiName, resultAckOf(std::move(result), std::move(info), errorCode), true);
 }
 
 std::string cKvPrinterService::makeResult(std::string apiName, int result, std::string info, int errorCode) {
-    Json::Value resultAck;
-    resultAck["result"] = result;
-    resultAck["info"] = info;
-    resultAck["errorCode"] = errorCode;
-    return writeAnswer(apiName, resultAck, true);
+    return writeAnswer(apiName, resultAckOf(result, std::move(info), errorCode), true);
 }
 
 std::string cKvPrinterService::makeResult(std::string apiName, int result, int info, int errorCode) {
-    Json::Value resultAck;
-    resultAck["result"] = result;
-    resultAck["info"] = info;
-    resultAck["errorCode"] = errorCode;
-    return writeAnswer(apiName, resultAck, true);
+    return writeAnswer(apiName, resultAckOf(result, info, errorCode), true);
 }
 
 // ---- shared state and helpers --------------------------------------------------------------
@@ -284,17 +285,6 @@ bool cKvPrinterService::findParameter(const Json::Value& root, const Json::Value
     parameter = root.isObject() ? root.find(key, key + std::strlen(key)) : nullptr;
     if (parameter != nullptr && parameter->isNull()) parameter = nullptr;
     return parameter == nullptr || parameter->isObject();
-}
-
-bool cKvPrinterService::readIntKey(const Json::Value* parameter, const char* key, int32_t& value) {
-    if (parameter == nullptr) return true;
-    const Json::Value* found = parameter->find(key, key + std::strlen(key));
-    if (found == nullptr || found->isNull()) return true;
-    // isConvertibleTo(intValue) is exactly when asInt does not throw: integers and reals inside
-    // the int32 range (reals are truncated toward zero) and booleans.
-    if (!found->isConvertibleTo(Json::intValue)) return false;
-    value = found->asInt();
-    return true;
 }
 
 bool cKvPrinterService::readTextKey(const Json::Value* parameter, const char* key, std::string& value) {

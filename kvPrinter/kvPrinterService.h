@@ -4,6 +4,7 @@
 
 #include <json/json.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -35,6 +36,10 @@ public:
     static std::string makeResult(std::string apiName, std::string result, std::string info, int errorCode);
     static std::string makeResult(std::string apiName, int result, std::string info, int errorCode);
     static std::string makeResult(std::string apiName, int result, int info, int errorCode);
+    // The one writer of envelopes, for answers and events alike: {"apiName", "resultAck"} with the
+    // compact writer, logged with the "make result: " line when `logged` (makeResult and most
+    // built answers are; the events are not).
+    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
 
     // The handlers return their answer text and send nothing; those that read the request take
     // it as the dispatcher parsed it, which needs it no more once a handler has it.
@@ -152,9 +157,6 @@ private:
     // The operations by "apiName", in the order of comparison.
     static const std::vector<DispatchRow>& dispatchTable();
 
-    // The one writer of envelopes: {"apiName", "resultAck"} with the compact writer, logged with
-    // the "make result: " line when `logged` (makeResult and most built answers are).
-    static std::string writeAnswer(const std::string& apiName, const Json::Value& resultAck, bool logged);
     // (-1, text of code in apiResultMsgMap, code) under the current name.
     std::string sdkErrorResult(int code) const;
     // (-1, "parameter error!", 26) under the current name.
@@ -163,11 +165,9 @@ private:
     // The request's "parameter" object: null when it is absent or null (every key then takes its
     // default); false when it is there but not an object.
     static bool findParameter(const Json::Value& root, const Json::Value*& parameter);
-    // Reads a key as jsoncpp's asInt or asString would; an absent or null key (or no parameter)
-    // leaves `value` at its default. False for a value those conversions refuse (a text for an
-    // integer, an array or object, a number outside the int32 range), so that the handler can
-    // answer before calling the SDK.
-    static bool readIntKey(const Json::Value* parameter, const char* key, int32_t& value);
+    // Reads a key as jsoncpp's asString would; an absent or null key (or no parameter) leaves
+    // `value` at its default. False for a value that the conversion refuses (an array or object),
+    // so that the handler can answer before calling the SDK.
     static bool readTextKey(const Json::Value* parameter, const char* key, std::string& value);
 
     // Pause and resume are answered by the dispatcher itself.
@@ -176,9 +176,6 @@ private:
 
     // ---- helpers of the print and device settings handlers ----
 
-    // "parameter"."<key>" when it passes Json::Value::isInt; nothing when "parameter" is missing
-    // or not an object, or the key is missing, null or not a whole number in the int32 range.
-    static std::optional<int32_t> intParameter(const Json::Value& request, const char* key);
     // An integer getter's answer: (value, successInfo, 0), or the SDK error.
     std::string intGetterAnswer(SdkIntResult result, const char* successInfo) const;
     // A setter's or action's answer: (0, successInfo, 0), or the SDK error.
@@ -201,8 +198,6 @@ private:
 
     // The number of items to read from an SDK list: none for a null array or a count below 1.
     static int32_t listLength(const SdkListResult& list);
-    // Hands SDK-owned memory back with freeData; a null pointer is not handed over.
-    static void giveBackToSdk(void* pointer);
     // Copies an SDK text (null counts as empty), then gives the pointer back.
     static std::string takeSdkText(const SdkTextResult& text);
     // A text getter's answer, the text taken whatever the error code: (text, successInfo, 0),
@@ -218,4 +213,7 @@ private:
     SdkStatus commitRenderedPage(const RenderedImage& image, int printQuantity, const std::string& epc, int cutline);
 
     mutable std::mutex stateMutex;
+    // Set after every job end and printer close, whichever thread makes them (a departure's among
+    // them): the copies a picture print waits for can no longer come. Cleared as its wait begins.
+    std::atomic<bool> printJobEnded{false};
 };

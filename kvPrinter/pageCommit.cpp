@@ -2,12 +2,10 @@
 // printer's scale and handed to the SDK.
 #include <glog/logging.h>
 
-#include <cmath>
-#include <cstring>
-#include <limits>
 #include <vector>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
@@ -17,26 +15,6 @@
 namespace {
 
 const char* const kCommitJob = "commitJob";
-
-// A job value read as an integer: null keeps the fallback; a number is truncated toward zero;
-// anything that is not a number in the int32 range cannot be used.
-bool readJobInt(const Json::Value& value, int& out) {
-    if (value.isNull()) return true;
-    if (value.isBool()) {
-        out = value.asBool() ? 1 : 0;
-        return true;
-    }
-    if (!value.isNumeric()) return false;
-    const double number = std::trunc(value.asDouble());
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max()) return false;
-    out = static_cast<int>(number);
-    return true;
-}
-
-bool readJobInt(const Json::Value& object, const char* key, int& out) {
-    if (object.isNull()) return true;
-    return object.isObject() && readJobInt(object[key], out);
-}
 
 bool isEmptyJobInformation(const Json::Value& value) {
     return value.isNull() || ((value.isObject() || value.isArray()) && value.empty());
@@ -105,30 +83,27 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
     if (!margins.isNull() && !margins.isArray()) return jobValueErrorResult(kCommitJob);
     for (Json::ArrayIndex i = 0; i < 4 && margins.isArray(); ++i) {
         int value = 0;
-        if (!readJobInt(margins.get(i, Json::Value()), value)) return jobValueErrorResult(kCommitJob);
+        if (!readTruncatedInt(margins.get(i, Json::Value()), value)) return jobValueErrorResult(kCommitJob);
         margin[i] = static_cast<float>(value);
     }
 
     int cutline = 0, printQuantity = -1, orientation = 0;
     std::string epc;
     // The information is an object by the time "epc" is read: the first reader refuses the rest.
-    if (!readJobInt(jobInformation, "cutline", cutline) || !readJobInt(jobInformation, "printQuantity", printQuantity) ||
-        !readTextKey(&jobInformation, "epc", epc) || !readJobInt(jobInformation, "orientation", orientation)) {
+    if (!readTruncatedInt(jobInformation, "cutline", cutline) || !readTruncatedInt(jobInformation, "printQuantity", printQuantity) ||
+        !readTextKey(&jobInformation, "epc", epc) || !readTruncatedInt(jobInformation, "orientation", orientation)) {
         return jobValueErrorResult(kCommitJob);
     }
 
     const float scale = static_cast<float>(callSdk(printerSdk.getMultiple).multiple);
     unsigned char zeroBlock[8] = {};
     const int colour[4] = {255, 0, 0, 0};
-    RenderedImage* image = thirdApi->generateDataFromPrintJson(label.c_str(), 0, scale, scale, margin, zeroBlock,
-                                                               orientation, colour);
+    const OwnedRenderedImage image(
+        thirdApi->generateDataFromPrintJson(label.c_str(), 0, scale, scale, margin, zeroBlock, orientation, colour),
+        {thirdApi.get()});
     // Nothing to print: the label could not be rendered, so the SDK is not asked.
-    if (image == nullptr || image->data == nullptr || image->size <= 0) {
-        thirdApi->releaseImage(image);
-        return jobValueErrorResult(kCommitJob);
-    }
+    if (!image || image->data == nullptr || image->size <= 0) return jobValueErrorResult(kCommitJob);
     const SdkStatus status = commitRenderedPage(*image, printQuantity, epc, cutline);
-    thirdApi->releaseImage(image);
     if (status != 0) return makeResult(kCommitJob, -1, lookupMessage(apiResultMsgMap, status), status);
     return makeResult(kCommitJob, 0, "commitJobApi Success!", 0);
 }

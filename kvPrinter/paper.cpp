@@ -3,6 +3,7 @@
 #include <glog/logging.h>
 #include <json/json.h>
 
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
 #include "kvPrinter/recordFields.h"
@@ -21,7 +22,7 @@ void putRfidKeys(Json::Value& target, const RfidInfo& tag) {
 }  // namespace
 
 std::string cKvPrinterService::getPageInfoApi(const Json::Value& request) {
-    const std::optional<int32_t> paperType = intParameter(request, "paperType");
+    const std::optional<int32_t> paperType = wholeIntParameter(request, "paperType");
     if (!paperType) return parameterErrorResult();
     const SdkPairResult page = callSdk(printerSdk.getPageInfo, *paperType);
     if (page.errorCode != 0) return sdkErrorResult(page.errorCode);
@@ -50,25 +51,23 @@ std::string cKvPrinterService::getPaperInfoApi() {
 
 std::string cKvPrinterService::getConsumablesRfidInfoApi() {
     const SdkListResult list = callSdk(printerSdk.getRfidPararm);
-    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
-    if (listLength(list) == 0) {
-        // There is no first tag to read: say so instead of reading past the list.
-        giveBackToSdk(list.items);
-        return sdkErrorResult(-1);
-    }
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);  // a failure hands out nothing to give back
+    const SdkOwned<RfidInfo> tags(static_cast<RfidInfo*>(list.items));
+    // There is no first tag to read: say so instead of reading past the list.
+    if (listLength(list) == 0) return sdkErrorResult(-1);
     Json::Value resultAck;
-    putRfidKeys(resultAck, static_cast<const RfidInfo*>(list.items)[0]);
+    putRfidKeys(resultAck, tags.get()[0]);
     resultAck["result"] = 0;
     resultAck["errorCode"] = 0;
     resultAck["info"] = "get rfid information success!";
-    giveBackToSdk(list.items);
     return writeAnswer(getCurrentApiName(), resultAck, true);
 }
 
 std::string cKvPrinterService::getRfidInfoApi() {
     const SdkListResult list = callSdk(printerSdk.getRfidPararm);
-    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);
-    const auto* tags = static_cast<const RfidInfo*>(list.items);
+    if (list.errorCode != 0) return sdkErrorResult(list.errorCode);  // a failure hands out nothing to give back
+    const SdkOwned<RfidInfo> owned(static_cast<RfidInfo*>(list.items));
+    const RfidInfo* tags = owned.get();
     // Stays null when the list is empty; a tag not read leaves its place in "rfid" empty and
     // makes the whole answer a failure, though the tags that were read are still listed.
     Json::Value resultAck;
@@ -93,6 +92,5 @@ std::string cKvPrinterService::getRfidInfoApi() {
             resultAck["info"] = "get rfid information success!";
         }
     }
-    giveBackToSdk(list.items);
     return writeAnswer(getCurrentApiName(), resultAck, true);
 }

@@ -1,11 +1,11 @@
 // Picture print: a base64 picture printed as one label page; the answer waits for the copies.
 #include <glog/logging.h>
 
-#include <cmath>
-#include <limits>
+#include <cstdint>
 #include <utility>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerEvents.h"
@@ -18,30 +18,17 @@ const char* const kPicturePrint = "picturePrint";
 constexpr uint64_t kQuietPeriodMs = 30000;
 constexpr unsigned kPollMs = 100;
 
-// "printQuantity": absent or null gives 1; a number is truncated toward zero.
-bool readQuantity(const Json::Value& parameter, int& quantity) {
-    quantity = 1;
-    if (parameter.isNull()) return true;
-    if (!parameter.isObject()) return false;
-    const Json::Value& value = parameter["printQuantity"];
-    if (value.isNull()) return true;
-    if (!value.isNumeric()) return false;
-    const double number = std::trunc(value.asDouble());
-    if (number < std::numeric_limits<int32_t>::min() || number > std::numeric_limits<int32_t>::max()) return false;
-    quantity = static_cast<int>(number);
-    return true;
-}
-
 }  // namespace
 
 std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "picturePrintApi begin";
     printErrorCode.store(0);
     printedCopyCount.store(0);
+    printJobEnded.store(false);
 
     const Json::Value& parameter = std::as_const(root)["parameter"];
-    int printQuantity = 1;
-    if (!readQuantity(parameter, printQuantity)) return jobValueErrorResult(kPicturePrint);
+    int printQuantity = 1;  // when absent or null
+    if (!readTruncatedNumber(parameter, "printQuantity", printQuantity)) return jobValueErrorResult(kPicturePrint);
     const Json::Value& printData = parameter.isObject() ? parameter["printData"] : Json::Value::nullSingleton();
     if (!printData.isNull() && !printData.isString()) return jobValueErrorResult(kPicturePrint);
     // The picture (megabytes, maybe) is taken out of the request and read where it lies; once the
@@ -56,23 +43,25 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     int width = 0, height = 0;
     const bool drawn = thirdApi->drawImageLabel(text, static_cast<size_t>(textEnd - text), width, height);
     picture = Json::Value();
-    RenderedImage* image = drawn ? thirdApi->renderImageLabel(scale) : nullptr;
-    // A picture that yields no page is refused before the SDK is asked.
-    if (image == nullptr || image->data == nullptr || image->size <= 0) {
-        thirdApi->releaseImage(image);
-        return jobValueErrorResult(kPicturePrint);
+    SdkStatus status = 0;
+    {
+        // Given back to the renderer before the wait.
+        const OwnedRenderedImage image(drawn ? thirdApi->renderImageLabel(scale) : nullptr, {thirdApi.get()});
+        // A picture that yields no page is refused before the SDK is asked.
+        if (!image || image->data == nullptr || image->size <= 0) return jobValueErrorResult(kPicturePrint);
+        status = commitRenderedPage(*image, printQuantity, "", 0);
     }
-    const SdkStatus status = commitRenderedPage(*image, printQuantity, "", 0);
-    thirdApi->releaseImage(image);
     if (status != 0) return makeResult(kPicturePrint, -1, lookupMessage(apiResultMsgMap, status), status);
 
-    // Wait for the copies; a print error ends the wait at once, and so does a quiet printer.
+    // Wait for the copies; a print error, or the end of the job or of the printer's connection,
+    // ends the wait at once, and so does a quiet printer.
     uint64_t lastChange = platform::tickCount64();
     int lastSeen = 0;
     while (platform::tickCount64() - lastChange <= kQuietPeriodMs) {
         const int printed = printedCopyCount.load();
-        if (printed == printQuantity) break;
-        if (printErrorCode.load() != 0) {
+        // A count below 1 asks for no copies, as 0 does.
+        if (printQuantity < 1 || printed == printQuantity) break;
+        if (printErrorCode.load() != 0 || printJobEnded.load()) {
             LOG(ERROR) << "[ERROR]:" << "updatePrintCount异常";
             return std::string();
         }

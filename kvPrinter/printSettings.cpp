@@ -2,21 +2,12 @@
 // of the printer shares (the device settings use them too).
 #include <json/json.h>
 
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/printerSdkBinding.h"
 
 // ---- the shared patterns -------------------------------------------------------------------
-
-std::optional<int32_t> cKvPrinterService::intParameter(const Json::Value& root, const char* key) {
-    // A "parameter" that is not an object has no keys; indexing it would throw.
-    if (!root.isObject()) return std::nullopt;
-    const Json::Value& parameter = root["parameter"];
-    if (!parameter.isObject()) return std::nullopt;
-    const Json::Value& value = parameter[key];
-    if (!value.isInt()) return std::nullopt;  // also refuses null: 3 and 3.0 pass, 3.5 and "3" do not
-    return value.asInt();
-}
 
 std::string cKvPrinterService::intGetterAnswer(SdkIntResult result, const char* successInfo) const {
     if (result.errorCode != 0) return sdkErrorResult(result.errorCode);
@@ -30,7 +21,7 @@ std::string cKvPrinterService::statusAnswer(SdkStatus status, const char* succes
 
 std::string cKvPrinterService::intSetterAnswer(const Json::Value& request, const char* key,
                                                SdkStatus (*setter)(int32_t), const char* successInfo) const {
-    const std::optional<int32_t> value = intParameter(request, key);
+    const std::optional<int32_t> value = wholeIntParameter(request, key);
     if (!value) return parameterErrorResult();
     return statusAnswer(callSdk(setter, *value), successInfo);
 }

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kvPrinter/jsonText.h"
+#include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printServer.h"
 #include "kvPrinter/recordFields.h"
@@ -143,10 +143,7 @@ std::optional<std::string> printerEventMessage(const void* eventData, int32_t ev
         return std::nullopt;
     }
 
-    Json::Value root;
-    root["apiName"] = apiName;
-    root["resultAck"] = resultAck;
-    return compactJson(root);
+    return cKvPrinterService::writeAnswer(apiName, resultAck, false);
 }
 
 void printerEventCallback(void* eventData, int32_t eventType) {

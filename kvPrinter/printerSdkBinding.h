@@ -3,6 +3,7 @@
 // disconnect thread calls the SDK while the worker may be inside another).
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -34,3 +35,11 @@ Result callSdk(Result (*function)(Params...), Args&&... args) {
     std::lock_guard<std::mutex> lock(printerSdkCallMutex());
     return function(std::forward<Args>(args)...);
 }
+
+// Memory that the SDK handed out (a list, a text): given back with freeData when its owner goes,
+// on every path; a null pointer is not handed over.
+struct SdkMemoryRelease {
+    void operator()(void* pointer) const { callSdk(printerSdk.freeData, pointer); }
+};
+template <typename T>
+using SdkOwned = std::unique_ptr<T, SdkMemoryRelease>;

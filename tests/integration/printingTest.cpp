@@ -1,8 +1,8 @@
 // Printing over a real connection, against the simulated printer: a drawn label committed for two
 // copies comes out of the printer as two pages of the label's size that show what was drawn, with
 // progress events and the job's end; a label sent as print data; a picture print that answers
-// after its copies, or with the empty answer after a print error; a firmware upgrade and its
-// progress events.
+// after its copies, with the empty answer after a print error, or at once when its client leaves;
+// a firmware upgrade and its progress events.
 #include <gtest/gtest.h>
 
 #include <boost/crc.hpp>
@@ -377,6 +377,23 @@ TEST_F(Printing, APrintErrorDuringAPicturePrintGivesTheEmptyAnswerAfterTheErrorE
     EXPECT_EQ(printedPages().size(), 1u);
     // The worker goes on.
     EXPECT_EQ(ask("getPrintMode"), envelope("getPrintMode", 1, "getPrintMode success", 0));
+}
+
+TEST_F(Printing, AClientLeavingDuringAPicturePrintEndsItsWaitAtOnce) {
+    start(R"({"pageMs":30})");
+    connectUsb();
+    kvtest::WsTestClient other;
+    ASSERT_TRUE(other.connect());
+    const std::string picture = rendertest::pngBase64(80, 40, [](int, int) { return 0; });
+    ASSERT_TRUE(session->send("picturePrint", object({{"printQuantity", 1000}, {"printData", picture}})));
+    ASSERT_TRUE(session->waitFor(isProgress));
+    // The departure ends the job and closes the printer: no further copy can come.
+    ASSERT_TRUE(client->close());
+    // Answered long before the wait's 30 s would have passed (under ThreadSanitizer in about 0.5 s).
+    ASSERT_TRUE(other.sendText(R"({"apiName":"getSdkVersion"})"));
+    const std::optional<kvtest::WsMessage> answer = other.receive(5s);
+    ASSERT_TRUE(answer) << "held by the picture print's wait";
+    EXPECT_NE(answer->text.find("\"apiName\":\"getSdkVersion\""), std::string::npos) << answer->text;
 }
 
 TEST_F(Printing, PicturePrintsThatCannotPrintAreAnsweredWithoutWaiting) {

@@ -92,6 +92,30 @@ TEST_F(FirmwareTest, AFileThatCannotBeReadIsRefused) {
     EXPECT_EQ(fake.callCount("upgradeFirmware"), 0);
 }
 
+// The bytes this process has read so far.
+uint64_t bytesRead() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value) {
+        if (key == "rchar:") return value;
+    }
+    return 0;
+}
+
+TEST_F(FirmwareTest, AFileOverTheCapIsRefusedWithoutReadingIt) {
+    constexpr uint64_t kCap = 256u << 20;
+    const std::string path = writeFile("huge.bin", "");
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(kCap + 1)), 0);  // sparse: takes no disk
+    const uint64_t before = bytesRead();
+    EXPECT_EQ(upgrade("upgradeFirmware", R"({"fileName":")" + path + R"("})"),
+              "{\"apiName\":\"upgradeFirmware\",\"resultAck\":{\"errorCode\":26,\"info\":\"firmware file error!\","
+              "\"result\":-1}}\n");
+    EXPECT_LT(bytesRead() - before, kCap);
+    EXPECT_EQ(fake.callCount("upgradeFirmware"), 0);
+    unlink(path.c_str());
+}
+
 TEST_F(FirmwareTest, KeysOfTheWrongTypeAreRefused) {
     const std::string refused =
         "{\"apiName\":\"upgradeFirmware\",\"resultAck\":{\"errorCode\":26,\"info\":\"parameter error!\",\"result\":-1}}\n";

@@ -128,6 +128,14 @@ TEST_F(PicturePrintTest, UnusableRequestsNeverReachTheSdk) {
     EXPECT_EQ(fake.callCount("commitJob"), 0);
 }
 
+// A count below 1 asks for no copies, as 0 does: the answer does not wait for any.
+TEST_F(PicturePrintTest, ACountBelowOneIsAnsweredAtOnce) {
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(print(R"({"printQuantity":-1,"printData":")" + std::string(kGif) + R"("})"), kDone);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
+    EXPECT_EQ(fake.lastArgs("commitJob")[0].asInt(), -1);
+}
+
 // The quiet printer: without any progress the answer comes after the 30-second window.
 TEST_F(PicturePrintTest, AQuietPrinterEndsTheWaitAsDone) {
     const auto begin = std::chrono::steady_clock::now();

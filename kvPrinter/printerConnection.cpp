@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
 #include "kvPrinter/printerSdkBinding.h"
@@ -34,7 +35,7 @@ bool cKvPrinterService::readConnectRequest(const Json::Value& root, const char* 
     if (!readTextKey(root.isObject() ? &root : nullptr, "apiName", out.apiName)) return false;
     const Json::Value* parameter = nullptr;
     if (!findParameter(root, parameter) || !readTextKey(parameter, "printerName", out.printerName)) return false;
-    if (portKey != nullptr && !readIntKey(parameter, portKey, out.port)) return false;
+    if (portKey != nullptr && !readConvertedInt(parameter, portKey, out.port)) return false;
     if (macKey != nullptr && !readTextKey(parameter, macKey, out.macAddress)) return false;
     return true;
 }
@@ -111,6 +112,7 @@ std::string cKvPrinterService::closePrinterApi() {
 
 std::string cKvPrinterService::closePrinterForDisconnect() {
     callSdk(printerSdk.closePrinter);
+    printJobEnded.store(true);
 
     Json::Value callback;
     callback["name"] = "onDisConnect";

@@ -167,7 +167,7 @@ void ClientBudget::readDone(std::uint64_t id, ReadDone done) {
     });
     if (slot && !done.messageEnded) {
         // A slot is kept to the message's end.
-        grant(account, ReadState::finishing, slotBytes(account));
+        grant(account, ReadState::finishing, largeBytes(account));
     } else {
         decide(id, account);
     }
@@ -243,19 +243,23 @@ void ClientBudget::unsentChanged(std::uint64_t id, std::ptrdiff_t bytes) {
 }
 
 void ClientBudget::decide(std::uint64_t id, Account& account) {
+    const bool messageBegun = account.messageBytes > 0;
     // Its own bound is looked at between messages only: a message begun is read to its end.
-    if (account.messageBytes == 0 && ownBoundReached(account)) return wait(id, account, ReadState::waitingOwn);
+    if (!messageBegun && ownBoundReached(account)) return wait(id, account, ReadState::waitingOwn);
     if (account.holds() < settings.littleBytes) {
-        // No read takes a client past a little this way, so that each holds no more.
-        const std::size_t bytes = settings.littleBytes - account.holds();
+        const std::size_t bytes = littleBytes(account);
         if (roomWaiters.empty() && littleRoom() >= bytes) return grant(account, ReadState::reading, bytes);
         return wait(id, account, ReadState::waitingRoom);
     }
-    // Past a little, room for the whole message is taken before a byte more is read.
-    if (slotWaiters.empty() && slotRoom() >= slotBytes(account)) {
-        return grant(account, ReadState::finishing, slotBytes(account));
-    }
+    if (slotWaiters.empty() && slotRoom() >= largeBytes(account)) return grantLarge(account);
     wait(id, account, ReadState::waitingSlot);
+}
+
+void ClientBudget::grantLarge(Account& account) {
+    // Past a little, a message's first piece is read with room for that piece; once it goes on,
+    // room for the whole message is taken before a byte more is read: a slot, kept to its end.
+    if (account.messageBytes == 0) return grant(account, ReadState::reading, firstPiece());
+    grant(account, ReadState::finishing, largeBytes(account));
 }
 
 void ClientBudget::grant(Account& account, ReadState state, std::size_t bytes) {
@@ -284,14 +288,13 @@ void ClientBudget::wakeWaiters() {
     while (!roomWaiters.empty() && littleRoom() >= settings.littleBytes) {
         Account& account = accounts.at(roomWaiters.front());
         roomWaiters.pop_front();
-        grant(account, ReadState::reading, settings.littleBytes - account.holds());
+        grant(account, ReadState::reading, littleBytes(account));
     }
     while (!slotWaiters.empty()) {
         Account& account = accounts.at(slotWaiters.front());
-        const std::size_t bytes = slotBytes(account);
-        if (slotRoom() < bytes) break;
+        if (slotRoom() < largeBytes(account)) break;
         slotWaiters.pop_front();
-        grant(account, ReadState::finishing, bytes);
+        grantLarge(account);
     }
 }
 
@@ -313,9 +316,21 @@ std::size_t ClientBudget::slotRoom() const {
     return used >= part ? 0 : part - used;
 }
 
-std::size_t ClientBudget::slotBytes(const Account& account) const {
+std::size_t ClientBudget::littleBytes(const Account& account) const {
+    // No read takes a client past a little this way, so that each holds no more; one that waits
+    // for its next message holds room for a first piece only.
+    const std::size_t room = settings.littleBytes - account.holds();
+    return account.messageBytes > 0 ? room : std::min(firstPiece(), room);
+}
+
+std::size_t ClientBudget::largeBytes(const Account& account) const {
+    if (account.messageBytes == 0) return firstPiece();
     // Never 0, which would read without a limit; a message at the limit fails its next byte.
     return account.messageBytes < settings.messageLimit ? settings.messageLimit - account.messageBytes : 1;
+}
+
+std::size_t ClientBudget::firstPiece() const {
+    return std::max<std::size_t>(1, settings.littleBytes / 16);
 }
 
 std::list<std::uint64_t>& ClientBudget::listOf(ReadState state) {

@@ -23,11 +23,11 @@
 
 // Where a connection's reading stands.
 enum class ReadState {
-    reading,      // may read what it was told: a little of its own allowance
+    reading,      // may read what it was told: a first piece of a message, or on to a little
     finishing,    // holds a message slot: reads its message to the end
     waitingOwn,   // its own requests fill its bound; served ones wake it
-    waitingRoom,  // holds little, but the room kept for those is full; room made wakes it
-    waitingSlot,  // needs a slot for a message past a little; a slot made free wakes it
+    waitingRoom,  // holds little, but the part kept for that is full; room made there wakes it
+    waitingSlot,  // past a little, the other part is full; room made there wakes it
     gone,         // left; its account stays while requests of it wait in the queue
 };
 
@@ -76,13 +76,16 @@ private:
 
 // Budget states of one connection (every arrow is one event on the budget's strand):
 //
-//            open / read done
-//   ask ─────────────────────► decide ──► reading ──(read done)──► decide
-//                                │  ├───► finishing ─(read done, message on)─► finishing
-//                                │  │         └──────(message ended)─────────► decide
-//                                │  ├───► waitingOwn ──(its request left, at the low mark)──► decide
-//                                │  ├───► waitingRoom ─(room for a little, first in line)───► reading
-//                                │  └───► waitingSlot ─(room for a message, first in line)──► finishing
+//   open, read done ──► decide ──► reading ──(read done)──► decide
+//                         │  ├──► finishing ─(read done, message on)─► finishing
+//                         │  │        └─────(message ended)──────────► decide
+//                         │  ├──► waitingOwn ──(its request left, at the low mark)──────► decide
+//                         │  ├──► waitingRoom ─(room for a whole little, first in line)──► reading
+//                         │  └──► waitingSlot ─(room for what it needs, first in line)───► reading
+//                         │                     (a first piece) or finishing (a slot)
+//   decide: between messages at its own bound, waitingOwn; holding less than a little, reading
+//   (a first piece between messages, else on to a little); past a little, a first piece between
+//   messages, a slot (room for the rest of a whole message) within one.
 //   leave (from any state) ──► gone: its room and its place in line are given up; the account
 //   stays, counting its requests, until the last has left the queue.
 //
@@ -173,7 +176,14 @@ private:
     bool ownBelowLowMark(const Account& account) const;
     std::size_t littleRoom() const;
     std::size_t slotRoom() const;
-    std::size_t slotBytes(const Account& account) const;
+    // What a client that holds less than a little is given.
+    std::size_t littleBytes(const Account& account) const;
+    // What a client past a little is given: a first piece, or a message slot's rest.
+    std::size_t largeBytes(const Account& account) const;
+    void grantLarge(Account& account);
+    // What a client is given at the start of a message: enough for a getter, and what an idle
+    // connection holds room for.
+    std::size_t firstPiece() const;
     std::list<std::uint64_t>& listOf(ReadState state);
     void checked() const;
 

@@ -10,6 +10,7 @@
 #include <boost/uuid/uuid_io.hpp>
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -156,8 +157,9 @@ void Connection::onTold(ReadPermit permit) {
             return;
         }
         if (isWaiting(before)) stopWaiting();
-        // A slot is held only while its message keeps coming.
+        // A slot is held only while its message keeps coming, and not for ever.
         if (permit.state == ReadState::finishing) {
+            if (before != ReadState::finishing) slotTaken = std::chrono::steady_clock::now();
             armStallTimer();
         } else {
             stallTimer.cancel();
@@ -239,13 +241,19 @@ void Connection::watchPeer() {
 }
 
 void Connection::armStallTimer() {
-    stallTimer.expires_after(settings.messageStallTimeout);
-    stallTimer.async_wait([self = shared_from_this()](boost::system::error_code ec) {
+    const auto deadline = slotTaken + settings.messageTimeout;
+    stallTimer.expires_at(std::min(std::chrono::steady_clock::now() + settings.messageStallTimeout, deadline));
+    stallTimer.async_wait([self = shared_from_this(), deadline](boost::system::error_code ec) {
         self->guarded("stall", "exception is ", [&] {
             if (ec || self->phase != Phase::open || self->told != ReadState::finishing) return;
-            LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << self->uuid << "} sends nothing for "
-                       << self->settings.messageStallTimeout.count() << " ms within a message past "
-                       << self->settings.littleBytes << " bytes, connection closed";
+            const std::string little = std::to_string(self->settings.littleBytes);
+            const std::string why =
+                std::chrono::steady_clock::now() >= deadline
+                    ? "does not send its message past " + little + " bytes whole within " +
+                          std::to_string(self->settings.messageTimeout.count()) + " ms"
+                    : "sends nothing for " + std::to_string(self->settings.messageStallTimeout.count()) +
+                          " ms in the middle of a message past " + little + " bytes";
+            LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << self->uuid << "} " << why << ", connection closed";
             self->end(Ending::stalled);
         });
     });

@@ -125,6 +125,8 @@ private:
     boost::beast::flat_buffer readBuffer;
     std::size_t messageBytes = 0;
     std::chrono::steady_clock::time_point messageBegun;
+    // When the message being read took its slot.
+    std::chrono::steady_clock::time_point slotTaken;
     // The front text is the one being written; it stays in place until its write completes.
     std::deque<std::string> sendQueue;
     std::size_t unsentBytes = 0;

@@ -58,9 +58,11 @@ struct ConnectionSettings {
     std::chrono::milliseconds idleTimeout{std::chrono::minutes(5)};
     // A longer message fails its read and closes the connection.
     std::size_t messageLimit = 16u << 20;
-    // A client reading a message with a message slot that sends nothing for this long is closed,
-    // so that peers that stop in the middle cannot keep the slots from the others.
+    // A client whose message has taken a message slot is closed when it sends nothing for the
+    // first time, or has not sent the message whole within the second, so that peers that stop
+    // or trickle in the middle cannot keep the slots from the others.
     std::chrono::milliseconds messageStallTimeout{std::chrono::seconds(10)};
+    std::chrono::milliseconds messageTimeout{std::chrono::seconds(60)};
     // Once this much of a client's text, or this many of its requests, wait in the request
     // queue, none of its further messages is read until the worker has served half of them. The
     // count is far above any burst of a page, so that a stop is never left unread behind small

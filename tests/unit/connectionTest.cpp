@@ -547,6 +547,7 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
     ConnectionSettings settings;
     settings.handshakeTimeout = 300ms;
     settings.messageStallTimeout = 300ms;
+    settings.messageTimeout = 1s;
     const struct {
         const char* what;
         std::chrono::milliseconds idleTimeout;
@@ -575,6 +576,15 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
              ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
                                    std::string(200000, 'S')));
          }},
+        {"trickles the rest of such a message a byte at a time", 60s,
+         [](kvtest::RawTcpClient& raw) {
+             ASSERT_TRUE(raw.write(kUpgrade));
+             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
+                                   std::string(200000, 'T')));
+             // Until the service closes it, which the write then finds.
+             for (int i = 0; i < 50 && raw.write("T"); ++i) std::this_thread::sleep_for(100ms);
+         }},
     };
     std::vector<std::unique_ptr<kvtest::RawTcpClient>> held;
     for (const auto& peer : peers) {
@@ -587,7 +597,8 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
         EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); })) << peer.what;
     }
     EXPECT_TRUE(log.contains("[ERROR]:websocket accept failed, err is The socket was closed due to a timeout"));
-    EXPECT_TRUE(log.contains("sends nothing for 300 ms within a message past 16384 bytes, connection closed"));
+    EXPECT_TRUE(log.contains("sends nothing for 300 ms in the middle of a message past 16384 bytes, connection closed"));
+    EXPECT_TRUE(log.contains("does not send its message past 16384 bytes whole within 1000 ms, connection closed"));
 
     WsTestClient answersPings;
     settings.idleTimeout = 1s;

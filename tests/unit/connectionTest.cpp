@@ -65,6 +65,11 @@ const char* const kUpgrade =
     "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
+// Sends the upgrade request on a raw client; true once the service has answered it with 101.
+bool upgraded(kvtest::RawTcpClient& raw) {
+    return raw.write(kUpgrade) && raw.readUntil("\r\n\r\n").find(" 101 ") != std::string::npos;
+}
+
 class ConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -333,8 +338,7 @@ TEST_F(ConnectionTest, LargeMessagesSentInTwoStepsPastTheTotalAreAllReadWhileGet
         auto accepted = acceptNext(settings);
         large.push_back(std::make_unique<kvtest::RawTcpClient>());
         ASSERT_TRUE(large.back()->connect(port));
-        ASSERT_TRUE(large.back()->write(kUpgrade));
-        ASSERT_NE(large.back()->readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+        ASSERT_TRUE(upgraded(*large.back()));
     }
     std::vector<std::thread> senders;
     for (int i = 0; i < kLarge; ++i) {
@@ -432,8 +436,7 @@ TEST_F(ConnectionWithServiceTest, APausedClientIsStillAClient) {
     auto accepted = acceptNext(settings);
     kvtest::RawTcpClient closing;
     ASSERT_TRUE(closing.connect(port));
-    ASSERT_TRUE(closing.write(kUpgrade));
-    ASSERT_NE(closing.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    ASSERT_TRUE(upgraded(closing));
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(closing.write(std::string("\x81\x82\0\0\0\0c", 7) + std::to_string(i)));
     ASSERT_TRUE(waitFor([] { return waitingTasks() == 2; }));
     closing.close();
@@ -477,8 +480,7 @@ TEST_F(ConnectionWithServiceTest, AClientHasGoneWithItsCloseFrameNotOnlyWhenItsS
     ASSERT_TRUE(raw.connect(port));
     std::shared_ptr<Connection> connection = accepted.get();
     const std::string id = connection->getUuid();
-    ASSERT_TRUE(raw.write(kUpgrade));
-    ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+    ASSERT_TRUE(upgraded(raw));
     // Registered once the service's side of the handshake is done, and only then sent to.
     ASSERT_TRUE(waitFor([&] { return ConnectionRegistry::getInstance().getConnection(id) != nullptr; }));
     // Answers that it does not read fill its socket, so that no close frame can answer its own.
@@ -556,30 +558,26 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
         {"sends half of the upgrade", 1s, [](kvtest::RawTcpClient& raw) { ASSERT_TRUE(raw.write("GET / HTTP/1.1\r\n")); }},
         {"answers no ping", 1s,
          [](kvtest::RawTcpClient& raw) {
-             ASSERT_TRUE(raw.write(kUpgrade));
-             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             ASSERT_TRUE(upgraded(raw));
          }},
         // The closing handshake ends within the handshake's time, not the idle timer's.
         {"answers no close frame", 60s,
          [](kvtest::RawTcpClient& raw) {
-             ASSERT_TRUE(raw.write(kUpgrade));
-             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             ASSERT_TRUE(upgraded(raw));
              // A text frame that is not UTF-8: the service closes the WebSocket and waits for ours.
              ASSERT_TRUE(raw.write(std::string("\x81\x82\0\0\0\0\xff\xfe", 8)));
          }},
         // A message slot is held only while the message comes; pings answered or not.
         {"stops in the middle of a message past a little", 60s,
          [](kvtest::RawTcpClient& raw) {
-             ASSERT_TRUE(raw.write(kUpgrade));
-             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             ASSERT_TRUE(upgraded(raw));
              // A masked binary frame of 300,000 bytes, of which 200,000 come.
              ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
                                    std::string(200000, 'S')));
          }},
         {"trickles the rest of such a message a byte at a time", 60s,
          [](kvtest::RawTcpClient& raw) {
-             ASSERT_TRUE(raw.write(kUpgrade));
-             ASSERT_NE(raw.readUntil("\r\n\r\n").find(" 101 "), std::string::npos);
+             ASSERT_TRUE(upgraded(raw));
              ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
                                    std::string(200000, 'T')));
              // Until the service closes it, which the write then finds.

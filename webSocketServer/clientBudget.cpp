@@ -3,39 +3,69 @@
 #include <glog/logging.h>
 
 #include <algorithm>
-#include <cassert>
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 namespace net = boost::asio;
+
+namespace {
+
+constexpr Part kParts[] = {Part::starts, Part::small, Part::large};
+
+const char* partName(Part part) {
+    switch (part) {
+        case Part::starts: return "starts";
+        case Part::small: return "small";
+        case Part::large: return "large";
+    }
+    return "?";
+}
+
+ReadState lineState(Part part) {
+    switch (part) {
+        case Part::starts: return ReadState::waitingStart;
+        case Part::small: return ReadState::waitingSmall;
+        case Part::large: break;
+    }
+    return ReadState::waitingLarge;
+}
+
+}  // namespace
 
 void ConnectionSettings::check() const {
     const auto require = [](bool holds, const char* rule) {
         if (!holds) throw std::invalid_argument(std::string("connection settings: ") + rule);
     };
     require(messageLimit > 0, "the message limit is above 0");
-    require(maxQueuedBytes > messageLimit, "what a client may have waiting is above the message limit");
+    require(maxQueuedBytes > messageLimit + requestOverheadBytes,
+            "what a client may have waiting is above the message limit");
     require(maxQueuedRequests >= 2, "a client may have two requests waiting");
-    require(littleBytes > 0 && littleBytes <= keptForLittleBytes, "a little fits in the room kept for little");
-    require(keptForLittleBytes < maxTotalQueuedBytes && maxTotalQueuedBytes - keptForLittleBytes >= messageLimit,
-            "the total holds a whole message beside the room kept for little");
-    require(littleBytes < maxTotalUnsentBytes, "a little is below the total left unread");
+    require(maxTotalQueuedRequests >= 1, "all clients together may have a request waiting");
+    require(openingReadBytes > 0 && openingReadBytes < smallClientBytes, "an opening read is below a small client's holding");
+    require(keptForStartsBytes >= openingReadBytes + requestOverheadBytes, "the part kept for starts holds an opening read");
+    require(keptForSmallBytes >= smallClientBytes + requestOverheadBytes, "the part kept for small clients holds one");
+    require(keptForStartsBytes + keptForSmallBytes < maxTotalQueuedBytes &&
+                largePartBytes() >= messageLimit + requestOverheadBytes,
+            "the total holds a whole message beside the parts kept for starts and small clients");
+    require(progressWindow.count() > 0, "the window of progress is above 0");
+    require(leastClosedForUnsent < maxTotalUnsentBytes, "the least closed for unsent answers is below their total");
 }
 
 // ---- the share of the request queue ------------------------------------------------------------
 
-QueueShare::QueueShare(std::shared_ptr<BudgetGate> gate, std::uint64_t account, std::size_t bytes)
-    : gate(std::move(gate)), account(account), bytes(bytes) {}
+QueueShare::QueueShare(std::shared_ptr<const ShareReturn> way, std::uint64_t account, RequestCost cost) noexcept
+    : way(std::move(way)), account(account), cost(cost) {}
 
 QueueShare::QueueShare(QueueShare&& other) noexcept
-    : gate(std::move(other.gate)), account(other.account), bytes(std::exchange(other.bytes, 0)) {}
+    : way(std::move(other.way)), account(other.account), cost(std::exchange(other.cost, {})) {}
 
 QueueShare& QueueShare::operator=(QueueShare&& other) noexcept {
     if (this != &other) {
         giveBack();
-        gate = std::move(other.gate);
+        way = std::move(other.way);
         account = other.account;
-        bytes = std::exchange(other.bytes, 0);
+        cost = std::exchange(other.cost, {});
     }
     return *this;
 }
@@ -45,67 +75,80 @@ QueueShare::~QueueShare() {
 }
 
 void QueueShare::giveBack() noexcept {
-    if (!gate) return;
-    const std::shared_ptr<BudgetGate> door = std::move(gate);
+    if (!way) return;
+    const std::shared_ptr<const ShareReturn> back = std::move(way);
     try {
-        door->left(account, bytes);
+        // The budget lives while its loop runs, and the gate closes before the loop goes.
+        back->gate->post(back->strand, [budget = back->budget, id = account, given = cost] {
+            budget->onStrandNow("served", [&] { budget->served(id, given); });
+        });
     } catch (const std::exception& e) {
         LOG(ERROR) << "[ERROR]:" << "queue share exception is " << e.what();
     }
 }
 
-// ---- the gate ----------------------------------------------------------------------------------
-
-void BudgetGate::left(std::uint64_t account, std::size_t bytes) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!open || budget == nullptr) return;
-    budget->onStrand("left", [target = budget, account, bytes] { target->requestLeft(account, bytes); });
-}
-
-void BudgetGate::close() {
-    std::lock_guard<std::mutex> lock(mutex);
-    open = false;
-    budget = nullptr;
-}
-
 // ---- the budget --------------------------------------------------------------------------------
+
+std::size_t& costIn(RequestCost& cost, Part part) {
+    return part == Part::starts ? cost.starts : part == Part::small ? cost.small : cost.large;
+}
+
+std::size_t costIn(const RequestCost& cost, Part part) {
+    return part == Part::starts ? cost.starts : part == Part::small ? cost.small : cost.large;
+}
 
 const char* readStateName(ReadState state) {
     switch (state) {
         case ReadState::reading: return "reading";
-        case ReadState::finishing: return "finishing";
+        case ReadState::readingToEnd: return "readingToEnd";
         case ReadState::waitingOwn: return "waitingOwn";
-        case ReadState::waitingRoom: return "waitingRoom";
-        case ReadState::waitingSlot: return "waitingSlot";
+        case ReadState::waitingStart: return "waitingStart";
+        case ReadState::waitingSmall: return "waitingSmall";
+        case ReadState::waitingLarge: return "waitingLarge";
         case ReadState::gone: return "gone";
     }
     return "?";
 }
 
-ClientBudget::ClientBudget(net::io_context& ioc, const ConnectionSettings& limits)
-    : strand(net::make_strand(ioc)), settings(limits), doorway(std::make_shared<BudgetGate>()) {
+bool isWaiting(ReadState state) {
+    return state == ReadState::waitingOwn || state == ReadState::waitingStart || state == ReadState::waitingSmall ||
+           state == ReadState::waitingLarge;
+}
+
+ClientBudget::ClientBudget(net::io_context& ioc, const ConnectionSettings& limits,
+                           std::function<Clock::time_point()> clock)
+    : strand(net::make_strand(ioc)),
+      settings(limits),
+      now(std::move(clock)),
+      way(std::make_shared<const ShareReturn>(ShareReturn{std::make_shared<LoopGate>(), strand, this})),
+      sweepTimer(strand),
+      unsentAnswers(limits.maxTotalUnsentBytes, limits.leastClosedForUnsent) {
     settings.check();
-    doorway->budget = this;
 }
 
 ClientBudget::~ClientBudget() {
-    doorway->close();
+    way->gate->close();
 }
 
 void ClientBudget::close() {
-    doorway->close();
+    way->gate->close();
+}
+
+template <class Handler>
+void ClientBudget::onStrandNow(const char* what, Handler&& handler) {
+    // Nothing here may end the loop that serves every client.
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        LOG(ERROR) << "[ERROR]:" << "client budget " << what << " exception is " << e.what();
+    }
+    checked();
 }
 
 template <class Handler>
 void ClientBudget::onStrand(const char* what, Handler&& handler) {
-    net::post(strand, [this, what, handler = std::forward<Handler>(handler)]() mutable {
-        // Nothing here may end the loop that serves every client.
-        try {
-            handler();
-        } catch (const std::exception& e) {
-            LOG(ERROR) << "[ERROR]:" << "client budget " << what << " exception is " << e.what();
-        }
-        checked();
+    way->gate->post(strand, [this, what, handler = std::forward<Handler>(handler)]() mutable {
+        onStrandNow(what, handler);
     });
 }
 
@@ -115,8 +158,15 @@ std::uint64_t ClientBudget::open(Client client) {
     return id;
 }
 
-void ClientBudget::read(std::uint64_t account, ReadDone done) {
-    onStrand("read", [this, account, done] { readDone(account, done); });
+QueueShare ClientBudget::read(std::uint64_t account, ReadDone done, RequestCost cost) {
+    onStrand("read", [this, account, done, cost] { readDone(account, done, cost); });
+    // Counted by the read just posted: the share that gives it back exists from the same step.
+    if (!done.messageEnded) return {};
+    return QueueShare(way, account, cost);
+}
+
+void ClientBudget::checkProgress() {
+    onStrand("sweep", [this] { sweep(); });
 }
 
 void ClientBudget::leave(std::uint64_t account) {
@@ -124,77 +174,99 @@ void ClientBudget::leave(std::uint64_t account) {
 }
 
 void ClientBudget::unsent(std::uint64_t account, std::ptrdiff_t bytes) {
-    onStrand("unsent", [this, account, bytes] { unsentChanged(account, bytes); });
+    onStrand("unsent", [this, account, bytes] {
+        if (!unsentAnswers.changed(account, bytes)) brokenRule("answers let go that were not counted");
+    });
+}
+
+void ClientBudget::socketClosed(std::uint64_t account) {
+    onStrand("socket closed", [this, account] { unsentAnswers.socketClosed(account); });
 }
 
 void ClientBudget::opened(std::uint64_t id, Client client) {
     Account& account = accounts[id];
     account.client = std::move(client);
+    unsentAnswers.open(id, account.client.closeForUnsent);
     decide(id, account);
 }
 
-std::size_t ClientBudget::littleShare(const Account& account) const {
-    const std::size_t use = account.holds() + (account.state == ReadState::reading ? account.granted : 0);
-    return std::min(use, settings.littleBytes);
-}
-
-template <class Change>
-void ClientBudget::changing(Account& account, Change&& change) {
-    littleUse -= littleShare(account);
-    change();
-    littleUse += littleShare(account);
-}
-
-void ClientBudget::readDone(std::uint64_t id, ReadDone done) {
+void ClientBudget::readDone(std::uint64_t id, ReadDone done, RequestCost cost) {
     const auto found = accounts.find(id);
-    if (found == accounts.end() || found->second.state == ReadState::gone) return;
+    if (found == accounts.end() || found->second.state == ReadState::gone) {
+        // A connection reads no more once it has left, so its request would be counted nowhere.
+        return brokenRule("a read told after its client left");
+    }
     Account& account = found->second;
-    // Only a connection that was told to read reads; anything else is a fault of its own.
-    assert(!isWaiting(account.state));
-    if (isWaiting(account.state)) stopWaiting(account);
-    const bool slot = account.state == ReadState::finishing;
-    changing(account, [&] {
-        // What was read is held now; what was granted and not read is room again.
-        reserved -= account.granted;
-        account.granted = 0;
-        held += done.bytes;
-        account.messageBytes += done.bytes;
-        if (done.messageEnded) {
-            account.queuedBytes += account.messageBytes;
-            ++account.queuedRequests;
-            account.messageBytes = 0;
+    if (isWaiting(account.state)) {
+        brokenRule("a connection that was told to wait read");
+        stopWaiting(account);
+    }
+    if (done.bytes > account.permitted) brokenRule("a read brought more than its permit");
+    const bool toEnd = account.state == ReadState::readingToEnd;
+    const Part part = account.grantPart;
+    if (!account.inMessage) {
+        // A message's progress is measured from its first read on.
+        account.inMessage = true;
+        account.progressMark = account.bytesRead;
+        account.progressSince = now();
+    }
+    // What was read is held now in the part it was permitted from; the rest of the room is free.
+    releaseGrant(account);
+    count(part, done.bytes);
+    costIn(account.message, part) += done.bytes;
+    account.bytesRead += done.bytes;
+    if (done.messageEnded) {
+        count(part, settings.requestOverheadBytes);
+        costIn(account.message, part) += settings.requestOverheadBytes;
+        if (account.message.starts != cost.starts || account.message.small != cost.small ||
+            account.message.large != cost.large) {
+            brokenRule("a request's share differs from what was counted");
         }
-    });
-    if (slot && !done.messageEnded) {
-        // A slot is kept to the message's end.
-        grant(account, ReadState::finishing, largeBytes(account));
+        for (Part each : kParts) costIn(account.queued, each) += costIn(account.message, each);
+        ++account.queuedRequests;
+        ++totalRequests;
+        account.message = {};
+        account.inMessage = false;
+        account.stallTold = false;
+        ++account.messagesEnded;
+    }
+    if (toEnd && !done.messageEnded) {
+        // Message room is kept to the message's end: what was read came out of it.
+        grant(account, need(account, true));
     } else {
         decide(id, account);
     }
     wakeWaiters();
 }
 
-void ClientBudget::requestLeft(std::uint64_t id, std::size_t bytes) {
+void ClientBudget::served(std::uint64_t id, RequestCost cost) {
     const auto found = accounts.find(id);
-    assert(found != accounts.end());
-    if (found == accounts.end()) return;
+    if (found == accounts.end()) return brokenRule("a request served of an account that is not there");
     Account& account = found->second;
-    changing(account, [&] {
-        held -= bytes;
-        account.queuedBytes -= bytes;
+    for (Part part : kParts) {
+        std::size_t& queued = costIn(account.queued, part);
+        const std::size_t bytes = std::min(queued, costIn(cost, part));
+        if (bytes != costIn(cost, part)) brokenRule("a request served that its account did not hold");
+        queued -= bytes;
+        uncount(part, bytes);
+    }
+    if (account.queuedRequests == 0 || totalRequests == 0) {
+        brokenRule("a request served that was not counted");
+    } else {
         --account.queuedRequests;
-    });
+        --totalRequests;
+    }
     if (account.state == ReadState::gone) {
         if (account.queuedRequests == 0) accounts.erase(found);
-    } else {
-        // Its own requests were what it waited for; or it holds little again, and a client that
-        // holds little does not wait for a slot.
-        const bool ownCleared = account.state == ReadState::waitingOwn && ownBelowLowMark(account);
-        const bool littleAgain = account.state == ReadState::waitingSlot && account.holds() < settings.littleBytes;
-        if (ownCleared || littleAgain) {
+    } else if (account.state == ReadState::waitingOwn) {
+        if (ownBelowLowMark(account)) {
             stopWaiting(account);
             decide(id, account);
         }
+    } else if (isWaiting(account.state) && lineState(need(account, false).part) != account.state) {
+        // It holds less now, so what it needs comes from another part: it waits in that line.
+        stopWaiting(account);
+        decide(id, account);
     }
     wakeWaiters();
 }
@@ -204,187 +276,257 @@ void ClientBudget::left(std::uint64_t id) {
     if (found == accounts.end() || found->second.state == ReadState::gone) return;
     Account& account = found->second;
     if (isWaiting(account.state)) stopWaiting(account);
-    changing(account, [&] {
-        reserved -= account.granted;
-        account.granted = 0;
-        // A message not read to its end goes with the connection; its whole requests still wait
-        // and count until they leave the queue.
-        held -= account.messageBytes;
-        account.messageBytes = 0;
-        unsentTotal -= account.unsentBytes;
-        account.unsentBytes = 0;
-        account.state = ReadState::gone;
-        account.client = {};
-    });
+    releaseGrant(account);
+    // A message not read to its end goes with the connection; its whole requests still wait and
+    // count until they are served.
+    for (Part part : kParts) uncount(part, costIn(account.message, part));
+    account.message = {};
+    account.inMessage = false;
+    account.state = ReadState::gone;
+    account.client = {};
     if (account.queuedRequests == 0) accounts.erase(found);
     wakeWaiters();
 }
 
-void ClientBudget::unsentChanged(std::uint64_t id, std::ptrdiff_t bytes) {
-    const auto found = accounts.find(id);
-    // One that was told to close counts no more: what it leaves unread is being released.
-    if (found == accounts.end() || found->second.state == ReadState::gone || found->second.closeTold) return;
-    found->second.unsentBytes += bytes;
-    unsentTotal += bytes;
-    if (unsentTotal <= settings.maxTotalUnsentBytes) return;
-    Account* largest = nullptr;
-    std::size_t most = settings.littleBytes;
-    for (auto& [other, account] : accounts) {
-        if (!account.closeTold && account.unsentBytes > most) {
-            most = account.unsentBytes;
-            largest = &account;
-        }
-    }
-    if (largest == nullptr) return;
-    largest->closeTold = true;
-    unsentTotal -= largest->unsentBytes;
-    largest->unsentBytes = 0;
-    largest->client.closeForUnsent();
-}
-
 void ClientBudget::decide(std::uint64_t id, Account& account) {
-    const bool messageBegun = account.messageBytes > 0;
     // Its own bound is looked at between messages only: a message begun is read to its end.
-    if (!messageBegun && ownBoundReached(account)) return wait(id, account, ReadState::waitingOwn);
-    if (account.holds() < settings.littleBytes) {
-        const std::size_t bytes = littleBytes(account);
-        if (roomWaiters.empty() && littleRoom() >= bytes) return grant(account, ReadState::reading, bytes);
-        return wait(id, account, ReadState::waitingRoom);
+    if (!account.inMessage && ownBoundReached(account)) return wait(id, account, ReadState::waitingOwn);
+    const Need next = need(account, false);
+    if (lineOf(next.part).empty() && fits(next)) return grant(account, next);
+    wait(id, account, lineState(next.part));
+}
+
+ClientBudget::Need ClientBudget::need(const Account& account, bool toEnd) const {
+    const std::size_t holding = account.holding();
+    const bool small = holding < settings.smallClientBytes;
+    if (!account.inMessage) {
+        // One that waits for its next message holds room for an opening read only.
+        if (small) return {ReadState::reading, Part::starts, std::min(settings.openingReadBytes, settings.smallClientBytes - holding), true};
+        return {ReadState::reading, Part::large, settings.openingReadBytes, true};
     }
-    if (slotWaiters.empty() && slotRoom() >= largeBytes(account)) return grantLarge(account);
-    wait(id, account, ReadState::waitingSlot);
+    // No read takes a small client past a small client's holding this way.
+    if (small && !toEnd) return {ReadState::reading, Part::small, settings.smallClientBytes - holding, false};
+    // Never 0, which would read without a limit; a message at the limit fails its next byte.
+    const std::size_t read = account.message.total();
+    return {ReadState::readingToEnd, Part::large, read < settings.messageLimit ? settings.messageLimit - read : 1, false};
 }
 
-void ClientBudget::grantLarge(Account& account) {
-    // Past a little, a message's first piece is read with room for that piece; once it goes on,
-    // room for the whole message is taken before a byte more is read: a slot, kept to its end.
-    if (account.messageBytes == 0) return grant(account, ReadState::reading, firstPiece());
-    grant(account, ReadState::finishing, largeBytes(account));
+bool ClientBudget::fits(const Need& next) const {
+    // Room for the bytes and a request's overhead, should the read end the message; a message
+    // begins only while the queue's count has room.
+    if (room(next.part) < next.bytes + settings.requestOverheadBytes) return false;
+    return !next.opening || totalRequests < settings.maxTotalQueuedRequests;
 }
 
-void ClientBudget::grant(Account& account, ReadState state, std::size_t bytes) {
-    changing(account, [&] {
-        account.state = state;
-        account.granted = bytes;
-        reserved += bytes;
-    });
-    account.client.told(ReadPermit{state, bytes});
+void ClientBudget::grant(Account& account, const Need& next) {
+    account.state = next.state;
+    account.grantPart = next.part;
+    account.permitted = next.bytes;
+    account.granted = next.bytes + settings.requestOverheadBytes;
+    count(next.part, account.granted);
+    account.client.permit(ReadPermit{next.state, next.part, next.bytes});
+}
+
+void ClientBudget::releaseGrant(Account& account) {
+    uncount(account.grantPart, account.granted);
+    account.granted = 0;
+    account.permitted = 0;
 }
 
 void ClientBudget::wait(std::uint64_t id, Account& account, ReadState state) {
-    changing(account, [&] { account.state = state; });
-    std::list<std::uint64_t>& line = listOf(state);
+    account.state = state;
+    Line& line = lineOf(state);
+    if (line.empty() && state != ReadState::waitingOwn) {
+        for (Part part : kParts) {
+            if (&lines[index(part)] == &line) inLineSince[index(part)] = now();
+        }
+    }
     account.place = line.insert(line.end(), id);
-    account.client.told(ReadPermit{state, 0});
+    account.client.permit(ReadPermit{state, Part::starts, 0});
+    armSweep();
 }
 
 void ClientBudget::stopWaiting(Account& account) {
-    listOf(account.state).erase(account.place);
+    lineOf(account.state).erase(account.place);
     account.place = {};
 }
 
 void ClientBudget::wakeWaiters() {
-    // A wait ends with room for a whole little, or a whole message: not one byte under the mark.
-    while (!roomWaiters.empty() && littleRoom() >= settings.littleBytes) {
-        Account& account = accounts.at(roomWaiters.front());
-        roomWaiters.pop_front();
-        grant(account, ReadState::reading, littleBytes(account));
-    }
-    while (!slotWaiters.empty()) {
-        Account& account = accounts.at(slotWaiters.front());
-        if (slotRoom() < largeBytes(account)) break;
-        slotWaiters.pop_front();
-        grantLarge(account);
+    for (Part part : kParts) {
+        Line& line = lines[index(part)];
+        while (!line.empty()) {
+            const auto found = accounts.find(line.front());
+            if (found == accounts.end()) {
+                brokenRule("an account that is not there is in line");
+                line.pop_front();
+                continue;
+            }
+            Account& account = found->second;
+            const Need next = need(account, false);
+            if (!fits(next)) break;
+            line.pop_front();
+            account.place = {};
+            grant(account, next);
+        }
     }
 }
 
 bool ClientBudget::ownBoundReached(const Account& account) const {
-    return account.queuedBytes >= settings.maxQueuedBytes || account.queuedRequests >= settings.maxQueuedRequests;
+    return account.queued.total() >= settings.maxQueuedBytes || account.queuedRequests >= settings.maxQueuedRequests;
 }
 
 bool ClientBudget::ownBelowLowMark(const Account& account) const {
-    return account.queuedBytes <= settings.maxQueuedBytes / 2 && account.queuedRequests <= settings.maxQueuedRequests / 2;
+    return account.queued.total() <= settings.maxQueuedBytes / 2 &&
+           account.queuedRequests <= settings.maxQueuedRequests / 2;
 }
 
-std::size_t ClientBudget::littleRoom() const {
-    return littleUse >= settings.keptForLittleBytes ? 0 : settings.keptForLittleBytes - littleUse;
+std::size_t ClientBudget::bound(Part part) const {
+    switch (part) {
+        case Part::starts: return settings.keptForStartsBytes;
+        case Part::small: return settings.keptForSmallBytes;
+        case Part::large: break;
+    }
+    return settings.largePartBytes();
 }
 
-std::size_t ClientBudget::slotRoom() const {
-    const std::size_t used = held + reserved - littleUse;
-    const std::size_t part = settings.maxTotalQueuedBytes - settings.keptForLittleBytes;
-    return used >= part ? 0 : part - used;
+std::size_t ClientBudget::room(Part part) const {
+    const std::size_t use = used[index(part)];
+    return use >= bound(part) ? 0 : bound(part) - use;
 }
 
-std::size_t ClientBudget::littleBytes(const Account& account) const {
-    // No read takes a client past a little this way, so that each holds no more; one that waits
-    // for its next message holds room for a first piece only.
-    const std::size_t room = settings.littleBytes - account.holds();
-    return account.messageBytes > 0 ? room : std::min(firstPiece(), room);
-}
-
-std::size_t ClientBudget::largeBytes(const Account& account) const {
-    if (account.messageBytes == 0) return firstPiece();
-    // Never 0, which would read without a limit; a message at the limit fails its next byte.
-    return account.messageBytes < settings.messageLimit ? settings.messageLimit - account.messageBytes : 1;
-}
-
-std::size_t ClientBudget::firstPiece() const {
-    return std::max<std::size_t>(1, settings.littleBytes / 16);
-}
-
-std::list<std::uint64_t>& ClientBudget::listOf(ReadState state) {
+ClientBudget::Line& ClientBudget::lineOf(ReadState state) {
     switch (state) {
-        case ReadState::waitingOwn: return ownWaiters;
-        case ReadState::waitingRoom: return roomWaiters;
-        default: return slotWaiters;
+        case ReadState::waitingStart: return lines[index(Part::starts)];
+        case ReadState::waitingSmall: return lines[index(Part::small)];
+        case ReadState::waitingLarge: return lines[index(Part::large)];
+        default: return ownLine;
+    }
+}
+
+ClientBudget::Line& ClientBudget::lineOf(Part part) {
+    return lines[index(part)];
+}
+
+void ClientBudget::count(Part part, std::size_t bytes) {
+    std::size_t& use = used[index(part)];
+    use += bytes;
+    if (use > bound(part)) brokenRule(std::string("the ") + partName(part) + " part is past its bound");
+}
+
+void ClientBudget::uncount(Part part, std::size_t bytes) {
+    std::size_t& use = used[index(part)];
+    if (bytes > use) {
+        brokenRule(std::string("more given back to the ") + partName(part) + " part than it counted");
+        use = 0;
+        return;
+    }
+    use -= bytes;
+}
+
+void ClientBudget::armSweep() {
+    if (sweepArmed) return;
+    if (std::all_of(lines.begin(), lines.end(), [](const Line& line) { return line.empty(); })) return;
+    sweepArmed = true;
+    sweepTimer.expires_after(std::max<Clock::duration>(settings.progressWindow / 10, std::chrono::milliseconds(10)));
+    sweepTimer.async_wait([this](boost::system::error_code ec) {
+        if (ec) return;
+        sweepArmed = false;
+        onStrandNow("sweep", [this] { sweep(); });
+    });
+}
+
+void ClientBudget::sweep() {
+    const Clock::time_point at = now();
+    const std::uint64_t required =
+        static_cast<std::uint64_t>(settings.minimumRate) *
+        std::chrono::duration_cast<std::chrono::milliseconds>(settings.progressWindow).count() / 1000;
+    for (auto& [id, account] : accounts) {
+        if (account.state == ReadState::gone || !account.inMessage || account.stallTold) continue;
+        // The parts in which it holds room that others are in line for; its own place in a line
+        // is its claim on that part, not room it keeps from the others.
+        bool contended = false;
+        Clock::time_point since = account.progressSince;
+        for (Part part : kParts) {
+            const bool holds = costIn(account.message, part) > 0 || (account.granted > 0 && account.grantPart == part);
+            if (!holds || lines[index(part)].empty() || account.state == lineState(part)) continue;
+            contended = true;
+            since = std::max(since, inLineSince[index(part)]);
+        }
+        if (!contended) {
+            account.progressMark = account.bytesRead;
+            account.progressSince = at;
+            continue;
+        }
+        if (at - since < settings.progressWindow) continue;
+        if (account.bytesRead - account.progressMark >= std::max<std::uint64_t>(required, 1)) {
+            account.progressMark = account.bytesRead;
+            account.progressSince = at;
+            continue;
+        }
+        account.stallTold = true;
+        if (account.client.closeForStall) account.client.closeForStall(account.messagesEnded);
+    }
+    const std::string fault = invariantBroken();
+    if (!fault.empty()) brokenRule(fault);
+    armSweep();
+}
+
+void ClientBudget::brokenRule(const std::string& rule) {
+    ++broken;
+    // Once for each rule (the text up to its figures), so that a fault that repeats with every
+    // event does not flood the log; the count tells how often.
+    const std::string name = rule.substr(0, rule.find_first_of("0123456789"));
+    if (rulesLogged.insert(name).second) LOG(ERROR) << "[ERROR]:" << "client budget: " << rule;
+}
+
+void ClientBudget::checked() {
+    for (Part part : kParts) {
+        if (used[index(part)] > bound(part)) brokenRule(std::string("the ") + partName(part) + " part is past its bound");
     }
 }
 
 std::string ClientBudget::invariantBroken() const {
+    std::array<std::size_t, 3> counted{};
+    std::size_t requests = 0;
     std::size_t waiting = 0;
-    std::size_t holds = 0;
-    std::size_t granted = 0;
-    std::size_t little = 0;
-    std::size_t unsentBytes = 0;
     for (const auto& [id, account] : accounts) {
+        for (Part part : kParts) counted[index(part)] += costIn(account.queued, part) + costIn(account.message, part);
+        counted[index(account.grantPart)] += account.granted;
+        requests += account.queuedRequests;
         if (isWaiting(account.state)) ++waiting;
-        holds += account.holds();
-        granted += account.granted;
-        little += littleShare(account);
-        unsentBytes += account.unsentBytes;
         if (isWaiting(account.state) && account.granted != 0) return "account " + std::to_string(id) + " waits with room";
+        if (account.state == ReadState::gone && account.queuedRequests == 0) {
+            return "account " + std::to_string(id) + " is gone and holds nothing, but is kept";
+        }
     }
-    const std::pair<const std::list<std::uint64_t>*, ReadState> lines[] = {
-        {&ownWaiters, ReadState::waitingOwn}, {&roomWaiters, ReadState::waitingRoom}, {&slotWaiters, ReadState::waitingSlot}};
     std::size_t listed = 0;
-    for (const auto& [line, state] : lines) {
-        for (auto place = line->begin(); place != line->end(); ++place) {
+    const auto checkLine = [&](const Line& line, ReadState state) -> std::string {
+        for (auto place = line.begin(); place != line.end(); ++place) {
             const auto found = accounts.find(*place);
             if (found == accounts.end()) return "an account " + std::to_string(*place) + " that is not there waits";
             if (found->second.state != state || found->second.place != place) {
-                return "account " + std::to_string(*place) + " is on the list of " + readStateName(state) +
-                       " but " + readStateName(found->second.state);
+                return "account " + std::to_string(*place) + " is in the line of " + readStateName(state) + " but " +
+                       readStateName(found->second.state);
             }
             ++listed;
         }
+        return {};
+    };
+    for (Part part : kParts) {
+        if (std::string fault = checkLine(lines[index(part)], lineState(part)); !fault.empty()) return fault;
     }
-    // Each listed entry is its account's one place, so equal counts leave no waiter off every list.
-    if (listed != waiting) return std::to_string(waiting) + " waiting, " + std::to_string(listed) + " listed";
-    if (holds != held) return "held " + std::to_string(held) + ", accounts hold " + std::to_string(holds);
-    if (granted != reserved) return "reserved " + std::to_string(reserved) + ", granted " + std::to_string(granted);
-    if (little != littleUse) return "little use " + std::to_string(littleUse) + ", shares " + std::to_string(little);
-    if (littleUse > settings.keptForLittleBytes) return "little use " + std::to_string(littleUse) + " past its part";
-    if (held + reserved - littleUse > settings.maxTotalQueuedBytes - settings.keptForLittleBytes) {
-        return "held " + std::to_string(held) + " and reserved " + std::to_string(reserved) + " exceed the total";
+    if (std::string fault = checkLine(ownLine, ReadState::waitingOwn); !fault.empty()) return fault;
+    // Each listed entry is its account's one place, so equal counts leave no waiter off every line.
+    if (listed != waiting) return std::to_string(waiting) + " waiting, " + std::to_string(listed) + " in line";
+    for (Part part : kParts) {
+        if (counted[index(part)] != used[index(part)]) {
+            return std::string("the ") + partName(part) + " part counts " + std::to_string(used[index(part)]) +
+                   ", its accounts " + std::to_string(counted[index(part)]);
+        }
+        if (used[index(part)] > bound(part)) return std::string("the ") + partName(part) + " part is past its bound";
     }
-    if (unsentBytes != unsentTotal) return "unsent " + std::to_string(unsentTotal) + ", counted " + std::to_string(unsentBytes);
-    return {};
-}
-
-void ClientBudget::checked() const {
-#ifndef NDEBUG
-    const std::string broken = invariantBroken();
-    if (!broken.empty()) LOG(FATAL) << "[ERROR]:" << "client budget: " << broken;
-#endif
+    if (requests != totalRequests) {
+        return "requests counted " + std::to_string(totalRequests) + ", accounts hold " + std::to_string(requests);
+    }
+    return unsentAnswers.invariantBroken();
 }

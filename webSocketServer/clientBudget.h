@@ -1,45 +1,68 @@
 // What all clients together may hold, and who may read: one budget, owned by the listener, whose
-// state changes on its own strand only. A connection asks it before every read and is told how
-// much it may read, or to wait; it never looks at another connection. Other threads only post
-// to it what left the request queue.
+// state changes on its own strand only. A connection asks it before every read and is given a
+// permit: read at most so many bytes, or wait; it never looks at another connection. Other
+// threads only post to it what left the request queue.
+//
+// Words used here:
+//   part         the total is cut into three parts, each with a bound of its own: `starts` (room
+//                for the opening read of every client's next message), `small` (the rest of each
+//                small client's holding) and `large` (message room, and what a client holds past
+//                a small client's). Bytes counted in one part stay in it until they are given back.
+//   holding      what a client holds: the cost of its requests waiting in the queue and the bytes
+//                of the message being read.
+//   small client one whose holding is below `smallClientBytes`.
+//   opening read the read that begins a client's next message: at most `openingReadBytes`.
+//   message room room for the rest of a whole message (up to the message limit), set aside from
+//                the large part before a message is read on past a small client's holding, and
+//                kept to the message's end.
+//   permit       what a connection is told: its read state and how many bytes it may read.
+//   served       a request left the queue: the worker took it, or a stop discarded it.
+//   leave        a client's connection ended (a departure).
+//   in line      waiting, first come first served, on the list of what it waits for.
 #pragma once
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
-#include <utility>
 
 #include "webSocketServer/connectionSetup.h"
+#include "webSocketServer/loopGate.h"
+#include "webSocketServer/unsentAnswers.h"
+
+enum class Part { starts, small, large };
 
 // Where a connection's reading stands.
 enum class ReadState {
-    reading,      // may read what it was told: a first piece of a message, or on to a little
-    finishing,    // holds a message slot: reads its message to the end
-    waitingOwn,   // its own requests fill its bound; served ones wake it
-    waitingRoom,  // holds little, but the part kept for that is full; room made there wakes it
-    waitingSlot,  // past a little, the other part is full; room made there wakes it
-    gone,         // left; its account stays while requests of it wait in the queue
+    reading,       // may read what its permit says: an opening read, or on within a small client's holding
+    readingToEnd,  // holds message room: reads its message to the end
+    waitingOwn,    // its own requests waiting are at its bound; its own served ones wake it
+    waitingStart,  // a small client between messages: in line for the starts part, or for the queue
+    waitingSmall,  // a small client in a message: in line for the small part
+    waitingLarge,  // past a small client's holding: in line for the large part
+    gone,          // left; its account stays while requests of it wait in the queue
 };
 
 const char* readStateName(ReadState state);
+std::size_t& costIn(RequestCost& cost, Part part);
+std::size_t costIn(const RequestCost& cost, Part part);
+bool isWaiting(ReadState state);
 
-inline bool isWaiting(ReadState state) {
-    return state == ReadState::waitingOwn || state == ReadState::waitingRoom || state == ReadState::waitingSlot;
-}
-
-// What a connection is told: read at most `bytes` (reading, finishing), or wait until told again.
 struct ReadPermit {
     ReadState state = ReadState::reading;
+    // The part the read is counted in, and how many bytes it may bring (none while waiting).
+    Part part = Part::starts;
     std::size_t bytes = 0;
 };
 
@@ -51,156 +74,178 @@ struct ReadDone {
 
 class ClientBudget;
 
-// The door to the network side from other threads: open while it runs. Once closed, nothing is
-// posted through it any more, so that no thread posts onto a loop that is going away.
-class BudgetGate {
-public:
-    // Posts onto the executor while the gate is open; false when it is closed.
-    template <class Executor, class Handler>
-    bool post(const Executor& executor, Handler&& handler) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!open) return false;
-        boost::asio::post(executor, std::forward<Handler>(handler));
-        return true;
-    }
-    // A whole request of that connection left the queue (taken, or discarded by a stop).
-    void left(std::uint64_t account, std::size_t bytes);
-    void close();
-
-private:
-    friend class ClientBudget;
-    std::mutex mutex;
-    bool open = true;
-    ClientBudget* budget = nullptr;
+// How a queue share finds its budget from any thread: through the gate, onto the budget's strand.
+struct ShareReturn {
+    std::shared_ptr<LoopGate> gate;
+    boost::asio::strand<boost::asio::io_context::executor_type> strand;
+    ClientBudget* budget;
 };
 
-// Budget states of one connection (every arrow is one event on the budget's strand):
+// A connection's states (every arrow is one event on the budget's strand):
 //
-//   open, read done ──► decide ──► reading ──(read done)──► decide
-//                         │  ├──► finishing ─(read done, message on)─► finishing
-//                         │  │        └─────(message ended)──────────► decide
-//                         │  ├──► waitingOwn ──(its request left, at the low mark)──────► decide
-//                         │  ├──► waitingRoom ─(room for a whole little, first in line)──► reading
-//                         │  └──► waitingSlot ─(room for what it needs, first in line)───► reading
-//                         │                     (a first piece) or finishing (a slot)
-//   decide: between messages at its own bound, waitingOwn; holding less than a little, reading
-//   (a first piece between messages, else on to a little); past a little, a first piece between
-//   messages, a slot (room for the rest of a whole message) within one.
-//   leave (from any state) ──► gone: its room and its place in line are given up; the account
-//   stays, counting its requests, until the last has left the queue.
+//   opened, read done, own requests served at the low mark ──► decide
+//   decide: between messages at its own bound                        ──► waitingOwn
+//           otherwise its need (below): nobody in that line and it fits ──► reading | readingToEnd
+//                                       else                         ──► the line of that part
+//     need: a small client between messages: an opening read from starts (and the queue's count)
+//           a small client in a message: on to a small client's holding, from small
+//           past it between messages: an opening read from large (and the queue's count)
+//           past it in a message: message room, from large (readingToEnd)
+//   reading ──(read done)──► decide          readingToEnd ──(read done, message goes on)──► readingToEnd
+//                                                          └─(message ended)────────────────► decide
+//   waitingOwn ──(its own served, at half its bound)──► decide
+//   waitingStart | waitingSmall | waitingLarge ──(first in line, and its need fits)──► reading | readingToEnd
+//   waitingSmall | waitingLarge ──(its own served: its need is now of another part)──► decide
+//   any state ──(leave)──► gone: its room and its place in line are given up; the account stays,
+//                                counting its requests, until the last has been served
+//   mid-message, holding room in a part that others are in line for, and reading less than the
+//   minimum rate over a window (a client in line reads nothing) ──► told to close (then leave)
 //
-// The total is two parts. Each client's first little (what it holds up to a little, and a little
-// grant) comes from the part kept for little; everything past it (the rest of what it holds, and
-// the slots) from the other. Neither part can take the other's room, so getters and stops are
-// read whatever large messages do, and large messages whatever small requests do.
-//
-// Invariant: every waiting connection is on exactly one list, the one of its state, and that
-// list's event wakes it; each part stays within its bound, so held plus reserved never exceeds
-// the total.
+// Invariant: each waiting connection is on exactly one line, the one of its state; each part's
+// use is the sum of the accounts' own counters for it, and stays within its bound; the requests
+// counted are those the accounts hold. It is checked after every event in every build: a broken
+// rule is logged once and counted, and the budget keeps serving.
 class ClientBudget {
 public:
     using Strand = boost::asio::strand<boost::asio::io_context::executor_type>;
 
-    // How the budget reaches a connection: both are called on the budget's strand and must only
+    // How the budget reaches a connection: each is called on the budget's strand and must only
     // post onto the connection's own.
     struct Client {
-        std::function<void(ReadPermit)> told;
+        std::function<void(ReadPermit)> permit;
+        // Too slow, in the middle of its `messagesEnded + 1`th message, while others wait for the
+        // room it holds: it should close, unless that message has ended meanwhile.
+        std::function<void(std::uint64_t messagesEnded)> closeForStall;
         // All clients together leave too much unread, and this one the most.
         std::function<void()> closeForUnsent;
     };
 
+    using Clock = std::chrono::steady_clock;
+
     // Checks the settings (throws std::invalid_argument). The owner keeps the budget until its
-    // loop has stopped running: handlers posted to it refer to it.
-    ClientBudget(boost::asio::io_context& ioc, const ConnectionSettings& settings);
+    // loop has stopped running: handlers posted to it refer to it. Tests give a clock of their own.
+    ClientBudget(boost::asio::io_context& ioc, const ConnectionSettings& settings,
+                 std::function<Clock::time_point()> clock = &Clock::now);
     ~ClientBudget();
     ClientBudget(const ClientBudget&) = delete;
     ClientBudget& operator=(const ClientBudget&) = delete;
 
-    // Any thread. A connection whose handshake is done opens its account and is told at once;
-    // after every read it tells what the read brought and is told again; it leaves once.
+    // Any thread; each is posted through the gate, so nothing arrives once it is closed. A
+    // connection whose handshake is done opens its account and is given a permit; after every
+    // read it tells what the read brought and is given the next. A read that ends a message
+    // returns the request's share, counted in the same step; `cost` is the request's cost by part.
     std::uint64_t open(Client client);
-    void read(std::uint64_t account, ReadDone done);
+    QueueShare read(std::uint64_t account, ReadDone done, RequestCost cost = {});
     void leave(std::uint64_t account);
-    // Answers queued for (positive) or written to (negative) that connection.
+    // Answers queued for (positive) or let go by (negative) that connection; once its socket is
+    // closed, nothing more is queued and its count goes when all is let go.
     void unsent(std::uint64_t account, std::ptrdiff_t bytes);
+    void socketClosed(std::uint64_t account);
 
-    const std::shared_ptr<BudgetGate>& gate() const { return doorway; }
+    const std::shared_ptr<LoopGate>& gate() const { return way->gate; }
+    // Looks at every client's progress now, as the budget does every tenth of a window while
+    // anyone waits.
+    void checkProgress();
     // Closes the gate; the listener does so when it goes.
     void close();
 
-    // On the strand (tests: once the loop has run): empty when the invariant holds, else what
-    // is wrong. Debug builds check it after every event.
+    // On the strand (tests: once the loop has run).
     std::string invariantBroken() const;
-    std::size_t heldBytes() const { return held; }
-    std::size_t reservedBytes() const { return reserved; }
+    std::size_t brokenRules() const { return broken.load(); }
+    std::size_t usedBytes(Part part) const { return used[index(part)]; }
+    std::size_t usedBytes() const { return used[0] + used[1] + used[2]; }
+    std::size_t queuedRequests() const { return totalRequests; }
+    std::size_t unsentBytes() const { return unsentAnswers.total(); }
+    std::size_t accountCount() const { return accounts.size() + unsentAnswers.clients(); }
 
 private:
-    struct Account;
-    std::size_t littleShare(const Account& account) const;
-    // Changes an account, keeping the use of the part kept for little in step with it.
-    template <class Change>
-    void changing(Account& account, Change&& change);
+    using Line = std::list<std::uint64_t>;
+    static std::size_t index(Part part) { return static_cast<std::size_t>(part); }
+
     struct Account {
         Client client;
         ReadState state = ReadState::reading;
-        // Whole requests waiting in the queue, and the message being read.
-        std::size_t queuedBytes = 0;
+        RequestCost queued;
         std::size_t queuedRequests = 0;
-        std::size_t messageBytes = 0;
-        // Room held for its next read: a little one's grant, or the rest of a slot.
+        // The message being read, by part; `inMessage` also after reads that brought nothing.
+        RequestCost message;
+        bool inMessage = false;
+        // The room set aside for the read it was permitted: the permit's bytes and a request's
+        // overhead, should that read end the message.
+        Part grantPart = Part::starts;
         std::size_t granted = 0;
-        std::size_t unsentBytes = 0;
-        bool closeTold = false;
-        // Its place on the list of its state, while it waits.
-        std::list<std::uint64_t>::iterator place;
-        std::size_t holds() const { return queuedBytes + messageBytes; }
+        std::size_t permitted = 0;
+        // Progress in the middle of a message.
+        std::uint64_t messagesEnded = 0;
+        std::uint64_t bytesRead = 0;
+        std::uint64_t progressMark = 0;
+        Clock::time_point progressSince{};
+        bool stallTold = false;
+        Line::iterator place;
+        std::size_t holding() const { return queued.total() + message.total(); }
+    };
+    struct Need {
+        ReadState state;
+        Part part;
+        std::size_t bytes;
+        bool opening;
     };
 
-    friend class BudgetGate;
+    friend class QueueShare;
+    // Runs an event on the strand: posted through the gate, or (`onStrandNow`) already there.
     template <class Handler>
     void onStrand(const char* what, Handler&& handler);
+    template <class Handler>
+    void onStrandNow(const char* what, Handler&& handler);
     void opened(std::uint64_t id, Client client);
-    void readDone(std::uint64_t id, ReadDone done);
-    void requestLeft(std::uint64_t id, std::size_t bytes);
+    void readDone(std::uint64_t id, ReadDone done, RequestCost cost);
+    void served(std::uint64_t id, RequestCost cost);
     void left(std::uint64_t id);
-    void unsentChanged(std::uint64_t id, std::ptrdiff_t bytes);
 
-    // Tells the account what it may do next, or puts it on the list that will wake it.
+    // Gives the account its permit, or puts it in the line that will wake it.
     void decide(std::uint64_t id, Account& account);
-    void grant(Account& account, ReadState state, std::size_t bytes);
+    // What it needs next; `toEnd` for one that holds message room and reads on.
+    Need need(const Account& account, bool toEnd) const;
+    // The one rule of whether a need can be met now, for a newcomer and a waiter alike.
+    bool fits(const Need& need) const;
+    void grant(Account& account, const Need& need);
+    void releaseGrant(Account& account);
     void wait(std::uint64_t id, Account& account, ReadState state);
     void stopWaiting(Account& account);
-    // Room was made: those first in line that now fit are told.
+    // Room was made: those first in line whose need now fits are given their permits.
     void wakeWaiters();
     bool ownBoundReached(const Account& account) const;
     bool ownBelowLowMark(const Account& account) const;
-    std::size_t littleRoom() const;
-    std::size_t slotRoom() const;
-    // What a client that holds less than a little is given.
-    std::size_t littleBytes(const Account& account) const;
-    // What a client past a little is given: a first piece, or a message slot's rest.
-    std::size_t largeBytes(const Account& account) const;
-    void grantLarge(Account& account);
-    // What a client is given at the start of a message: enough for a getter, and what an idle
-    // connection holds room for.
-    std::size_t firstPiece() const;
-    std::list<std::uint64_t>& listOf(ReadState state);
-    void checked() const;
+    std::size_t bound(Part part) const;
+    std::size_t room(Part part) const;
+    Line& lineOf(ReadState state);
+    Line& lineOf(Part part);
+    void count(Part part, std::size_t bytes);
+    void uncount(Part part, std::size_t bytes);
+    // Closes the clients that hold room others are in line for without making progress.
+    void sweep();
+    void armSweep();
+    void brokenRule(const std::string& rule);
+    // After every event: each part within its bound (the whole invariant is walked by each sweep).
+    void checked();
 
     Strand strand;
     const ConnectionSettings settings;
-    std::shared_ptr<BudgetGate> doorway;
+    const std::function<Clock::time_point()> now;
+    std::shared_ptr<const ShareReturn> way;
+    boost::asio::steady_timer sweepTimer;
+    bool sweepArmed = false;
     std::atomic<std::uint64_t> nextAccount{1};
     std::unordered_map<std::uint64_t, Account> accounts;
-    // Whole requests waiting (of every client, also of those gone) and messages being read; the
-    // room granted and not yet read.
-    std::size_t held = 0;
-    std::size_t reserved = 0;
-    // Of held and reserved, what comes from the part kept for little.
-    std::size_t littleUse = 0;
-    std::size_t unsentTotal = 0;
-    // First come, first served.
-    std::list<std::uint64_t> ownWaiters;
-    std::list<std::uint64_t> roomWaiters;
-    std::list<std::uint64_t> slotWaiters;
+    // Each part's use: requests waiting, messages being read and room set aside.
+    std::array<std::size_t, 3> used{};
+    std::size_t totalRequests = 0;
+    // First come, first served, one line a part, and the line of those at their own bound.
+    std::array<Line, 3> lines;
+    Line ownLine;
+    // Since when each part's line has not been empty.
+    std::array<Clock::time_point, 3> inLineSince{};
+    UnsentAnswers unsentAnswers;
+    std::atomic<std::size_t> broken{0};
+    std::set<std::string> rulesLogged;
 };

@@ -38,7 +38,6 @@ Connection::Connection(net::io_context& context, std::shared_ptr<ClientBudget> b
       hooks(std::move(hooks)),
       settings(settings),
       peerWatch(strand),
-      stallTimer(strand),
       closeDeadline(strand) {
     ws->read_message_max(settings.messageLimit);
     // The first close frame, either way, ends the client: the peer's when it is read, the
@@ -58,6 +57,16 @@ Connection::Connection(net::io_context& context, std::shared_ptr<ClientBudget> b
 
 Connection::~Connection() {
     LOG(INFO) << "[INFO]:" << "connection destruction!" << uuid;
+    if (account == 0) return;
+    // Every path gives these back before; should one not have, the budget still hears of it (all
+    // of it through the gate, so nothing reaches a loop that is going away).
+    try {
+        if (!budgetLeft) budget->leave(account);
+        if (unsentBytes > 0) budget->unsent(account, -static_cast<std::ptrdiff_t>(unsentBytes));
+        if (!socketClosedTold) budget->socketClosed(account);
+    } catch (const std::exception& e) {
+        LOG(ERROR) << "[ERROR]:" << "exception is " << e.what();
+    }
 }
 
 net::ip::tcp::socket& Connection::getSocket() {
@@ -124,9 +133,16 @@ void Connection::onAccept(boost::system::error_code ec) {
         ConnectionRegistry::getInstance().addConnection(shared_from_this());
         // The budget tells this connection on its own strand, and only while it lives.
         ClientBudget::Client client;
-        client.told = [weak = weak_from_this(), target = strand](ReadPermit permit) {
+        client.permit = [weak = weak_from_this(), target = strand](ReadPermit permit) {
             net::post(target, [weak, permit] {
-                if (const std::shared_ptr<Connection> self = weak.lock()) self->onTold(permit);
+                if (const std::shared_ptr<Connection> self = weak.lock()) self->onPermit(permit);
+            });
+        };
+        client.closeForStall = [weak = weak_from_this(), target = strand](std::uint64_t messagesEndedThen) {
+            net::post(target, [weak, messagesEndedThen] {
+                const std::shared_ptr<Connection> self = weak.lock();
+                if (!self) return;
+                self->guarded("close for stall", "exception is ", [&] { self->closeForStall(messagesEndedThen); });
             });
         };
         client.closeForUnsent = [weak = weak_from_this(), target = strand] {
@@ -143,28 +159,17 @@ void Connection::onAccept(boost::system::error_code ec) {
     });
 }
 
-void Connection::askToRead(ReadDone done) {
-    budget->read(account, done);
-}
-
-void Connection::onTold(ReadPermit permit) {
-    guarded("told", "exception is ", [&] {
+void Connection::onPermit(ReadPermit given) {
+    guarded("permit", "exception is ", [&] {
         if (phase != Phase::open) return;
-        const ReadState before = told;
-        told = permit.state;
-        if (isWaiting(permit.state)) {
+        const ReadState before = permit.state;
+        permit = given;
+        if (isWaiting(given.state)) {
             if (!isWaiting(before)) startWaiting();
             return;
         }
         if (isWaiting(before)) stopWaiting();
-        // A slot is held only while its message keeps coming, and not for ever.
-        if (permit.state == ReadState::finishing) {
-            if (before != ReadState::finishing) slotTaken = std::chrono::steady_clock::now();
-            armStallTimer();
-        } else {
-            stallTimer.cancel();
-        }
-        doRead(permit.bytes);
+        doRead(given.bytes);
     });
 }
 
@@ -188,13 +193,19 @@ void Connection::onRead(boost::system::error_code ec, std::size_t bytes) {
         if (messageBytes == 0) messageBegun = std::chrono::steady_clock::now();
         messageBytes += bytes;
         const bool messageEnded = ws->is_message_done();
-        // Told before the message is queued, so that the budget counts it before it can leave.
-        askToRead(ReadDone{bytes, messageEnded});
-        if (messageEnded) handOver();
+        costIn(messageCost, permit.part) += bytes + (messageEnded ? settings.requestOverheadBytes : 0);
+        // The budget counts the request and gives its share in one step, before it is queued.
+        QueueShare share =
+            budget->read(account, ReadDone{bytes, messageEnded}, messageEnded ? messageCost : RequestCost{});
+        if (!messageEnded) return;
+        messageCost = {};
+        ++messagesEnded;
+        handOver(std::move(share));
     });
 }
 
-void Connection::handOver() {
+void Connection::handOver(QueueShare share) {
+    if (hooks.enteringHandler) hooks.enteringHandler("hand over");
     // Answers and events follow the frame type of the client's last message.
     ws->binary(ws->got_binary());
     std::string message = beast::buffers_to_string(readBuffer.data());
@@ -202,7 +213,7 @@ void Connection::handOver() {
     // The room a large message needed is not kept for the life of the connection.
     if (readBuffer.capacity() > settings.keptReadBufferBytes) readBuffer.shrink_to_fit();
     LOG(INFO) << "[INFO]:" << "websocket{UUID:" << uuid << "} receive msg is " << keptInLog(message);
-    QueueShare share(budget->gate(), account, std::exchange(messageBytes, 0));
+    messageBytes = 0;
     if (hooks.messageArrived) hooks.messageArrived(uuid, std::move(message), std::move(share), messageBegun);
 }
 
@@ -210,7 +221,6 @@ void Connection::startWaiting() {
     // Beast sees the peer's pongs only while reading, so the idle timer would drop a peer that is
     // alive; it starts again with the next read.
     setIdleTimeout(std::chrono::milliseconds{0});
-    stallTimer.cancel();
     watchPeer();
 }
 
@@ -223,7 +233,7 @@ void Connection::watchPeer() {
     peerWatch.expires_after(kPeerWatchPeriod);
     peerWatch.async_wait([self = shared_from_this()](boost::system::error_code ec) {
         self->guarded("peer watch", "exception is ", [&] {
-            if (ec || self->phase != Phase::open || !isWaiting(self->told)) return;
+            if (ec || self->phase != Phase::open || !isWaiting(self->permit.state)) return;
             const int state = platform::peerGone(self->getSocket().native_handle());
             if (state == 0) {
                 self->watchPeer();
@@ -240,23 +250,13 @@ void Connection::watchPeer() {
     });
 }
 
-void Connection::armStallTimer() {
-    const auto deadline = slotTaken + settings.messageTimeout;
-    stallTimer.expires_at(std::min(std::chrono::steady_clock::now() + settings.messageStallTimeout, deadline));
-    stallTimer.async_wait([self = shared_from_this(), deadline](boost::system::error_code ec) {
-        self->guarded("stall", "exception is ", [&] {
-            if (ec || self->phase != Phase::open || self->told != ReadState::finishing) return;
-            const std::string little = std::to_string(self->settings.littleBytes);
-            const std::string why =
-                std::chrono::steady_clock::now() >= deadline
-                    ? "does not send its message past " + little + " bytes whole within " +
-                          std::to_string(self->settings.messageTimeout.count()) + " ms"
-                    : "sends nothing for " + std::to_string(self->settings.messageStallTimeout.count()) +
-                          " ms in the middle of a message past " + little + " bytes";
-            LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << self->uuid << "} " << why << ", connection closed";
-            self->end(Ending::stalled);
-        });
-    });
+void Connection::closeForStall(std::uint64_t messagesEndedThen) {
+    // Keyed on its own reading: a message that has ended since the budget looked was progress.
+    if (phase != Phase::open || messagesEnded != messagesEndedThen) return;
+    LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << uuid << "} sends less than " << settings.minimumRate
+               << " bytes a second in the middle of a message while others wait for the room it holds, "
+                  "connection closed";
+    end(Ending::stalled);
 }
 
 void Connection::send(std::string text) {
@@ -294,70 +294,79 @@ void Connection::doWrite() {
 void Connection::onWrite(boost::system::error_code ec, std::size_t /*bytes*/) {
     guarded("write", "async send exception is ", [&] {
         writing = false;
+        // The text is let go whether it went out or not.
+        const std::size_t size = sendQueue.front().size();
+        sendQueue.pop_front();
+        unsentBytes -= size;
+        budget->unsent(account, -static_cast<std::ptrdiff_t>(size));
         if (ec) {
+            // Nothing more is written on this connection: the texts still queued go as well.
+            releaseQueued();
+            // Closed here: the failure is the close's, and was told with its reason.
             if (phase == Phase::gone) return;
-            // The failed text stays queued and nothing more is written on this connection.
             LOG(ERROR) << "[ERROR]:" << "async send err is " << ec.what();
             end(Ending::writeFailed);
             return;
         }
-        const std::size_t size = sendQueue.front().size();
-        unsentBytes -= size;
-        budget->unsent(account, -static_cast<std::ptrdiff_t>(size));
-        sendQueue.pop_front();
-        if (!sendQueue.empty() && phase != Phase::gone) doWrite();
+        if (phase == Phase::gone) return;
+        if (sendQueue.empty()) {
+            if (closeWhenWritten) closeSocket();
+            return;
+        }
+        doWrite();
     });
 }
 
 void Connection::closeForUnsent(const std::string& why) {
     if (phase == Phase::gone) return;
     LOG(ERROR) << "[ERROR]:" << "websocket{UUID:" << uuid << "} " << why << ", connection closed";
-    // The text being written is read by that write until it completes; the others go now.
+    releaseQueued();
+    end(Ending::tooMuchUnsent);
+}
+
+void Connection::releaseQueued() {
     const std::size_t kept = writing ? 1 : 0;
     std::size_t released = 0;
     while (sendQueue.size() > kept) {
         released += sendQueue.back().size();
         sendQueue.pop_back();
     }
+    if (released == 0) return;
     unsentBytes -= released;
     budget->unsent(account, -static_cast<std::ptrdiff_t>(released));
-    end(Ending::tooMuchUnsent);
 }
 
 void Connection::end(Ending why) {
     if (phase == Phase::open) {
-        // Gone as a client, at once and once: unregistered, its room and place given up, the
-        // host told (which ends the job and closes the printer).
+        // Gone as a client, at once and once. The budget first: whatever fails after it, the
+        // room and the place in line of this client are given up.
+        if (!budgetLeft) {
+            budget->leave(account);
+            budgetLeft = true;
+        }
+        if (hooks.enteringHandler) hooks.enteringHandler("end");
+        // Unregistered and the host told (which ends the job and closes the printer).
         phase = Phase::closing;
         peerWatch.cancel();
-        stallTimer.cancel();
         ConnectionRegistry::getInstance().removeConnection(uuid);
-        budget->leave(account);
         if (hooks.connectionEnded) hooks.connectionEnded(uuid);
         if (hooks.memoryReleased) hooks.memoryReleased();
     }
     if (phase == Phase::gone) return;
     switch (why) {
         case Ending::closeFrame:
-            // The read ends only once the peer has ended TCP too, and Beast bounds that wait by no
-            // timer after a failed read; an answering close frame may wait behind answers that the
-            // peer does not read. So the socket goes within the handshake's time whatever the peer
-            // does; the first close frame starts the wait.
-            if (closeDeadline.expiry() == net::steady_timer::time_point{}) {
-                closeDeadline.expires_after(settings.handshakeTimeout);
-                closeDeadline.async_wait([weak = weak_from_this()](boost::system::error_code ec) {
-                    const std::shared_ptr<Connection> self = weak.lock();
-                    if (ec || !self) return;
-                    self->guarded("close deadline", "exception is ", [&] { self->closeSocket(); });
-                });
-            }
-            return;
+            // Beast's closing handshake is under way: it ends the read once the peer has ended TCP
+            // too, and bounds that wait by no timer after a failed read, while an answering close
+            // frame may wait behind answers that the peer does not read.
+            return closeWithin();
         case Ending::readFailed:
-            return;
         case Ending::writeFailed:
-            // A pending read notices the end itself; one that waits would never be there to.
-            if (readPending) return;
-            break;
+            // No read is pending after a failed one, and a failed write writes no more; what is
+            // still being written gets the closing handshake's time to go, since a peer that has
+            // half-closed may still read it, and then the socket goes.
+            if (!writing && !readPending) break;
+            closeWhenWritten = !readPending;
+            return closeWithin();
         case Ending::exception:
         case Ending::tooMuchUnsent:
         case Ending::peerGone:
@@ -367,11 +376,35 @@ void Connection::end(Ending why) {
     closeSocket();
 }
 
+void Connection::closeWithin() {
+    // The first such wait bounds the socket's life: whatever the peer does, it goes by then.
+    if (closeDeadline.expiry() != net::steady_timer::time_point{}) return;
+    closeDeadline.expires_after(settings.handshakeTimeout);
+    closeDeadline.async_wait([weak = weak_from_this()](boost::system::error_code ec) {
+        const std::shared_ptr<Connection> self = weak.lock();
+        if (ec || !self) return;
+        self->guarded("close deadline", "exception is ", [&] { self->closeSocket(); });
+    });
+}
+
 void Connection::closeSocket() {
     // Whatever is pending on the socket completes now, with failures that are not told again.
+    if (phase == Phase::gone) return;
     phase = Phase::gone;
     boost::system::error_code ignored;
     peerWatch.cancel();
-    stallTimer.cancel();
+    closeDeadline.cancel();
     getSocket().close(ignored);
+    // Nothing more is queued or written: what waits is let go, the text in flight by its write.
+    releaseQueued();
+    if (account == 0) return;
+    if (!budgetLeft) {
+        // An end that failed before it could tell the budget.
+        budget->leave(account);
+        budgetLeft = true;
+    }
+    if (!socketClosedTold) {
+        budget->socketClosed(account);
+        socketClosedTold = true;
+    }
 }

@@ -80,34 +80,37 @@ private:
     // handshaking → open → closing (gone as a client, the socket still open: a closing handshake,
     // or operations that notice the end) → gone (the socket closed here).
     enum class Phase { handshaking, open, closing, gone };
-    // Why a connection ends; those that close the socket here are told by `closesSocket`.
+    // Why a connection ends.
     enum class Ending { closeFrame, readFailed, writeFailed, exception, tooMuchUnsent, peerGone, stalled };
 
     // Runs a handler of this connection: an exception ends this connection alone.
     template <class Handler>
     void guarded(const char* name, const char* exceptionText, Handler&& handler);
     void onAccept(boost::system::error_code ec);
-    // Tells the budget what the last read brought, and so asks to read on.
-    void askToRead(ReadDone done);
-    void onTold(ReadPermit permit);
+    void onPermit(ReadPermit permit);
     void doRead(std::size_t limit);
     void onRead(boost::system::error_code ec, std::size_t bytes);
-    void handOver();
+    void handOver(QueueShare share);
+    // The budget found it holding room others wait for without making progress in its message.
+    void closeForStall(std::uint64_t messagesEndedThen);
     // Told to wait: no read is pending, so the peer's pongs go unseen and nothing would notice a
     // peer that resets or closes; the idle timer is off and the socket is looked at instead.
     void startWaiting();
     void stopWaiting();
     void watchPeer();
-    void armStallTimer();
     void queueText(std::string text);
     void doWrite();
     void onWrite(boost::system::error_code ec, std::size_t bytes);
     void setIdleTimeout(std::chrono::milliseconds idle);
     void closeForUnsent(const std::string& why);
-    // The one end: unregisters the client and tells the host and the budget, once, then closes the
-    // socket where the reason asks for it.
+    // The one end: tells the budget, unregisters the client and tells the host, once; then closes
+    // the socket, at once or, where a close is under way or a text is still being written, within
+    // the closing handshake's time.
     void end(Ending why);
+    void closeWithin();
     void closeSocket();
+    // Lets every queued text go but the one being written, whose write still reads it.
+    void releaseQueued();
 
     Strand strand;
     std::unique_ptr<Stream> ws;
@@ -118,22 +121,25 @@ private:
     ConnectionSettings settings;
     Phase phase = Phase::handshaking;
     std::uint64_t account = 0;
-    // What the budget told last; a read is pending while it is reading or finishing and
-    // `readPending` is set.
-    ReadState told = ReadState::reading;
+    bool budgetLeft = false;
+    bool socketClosedTold = false;
+    // The budget's last permit; a read is pending while it permits reading and `readPending` is set.
+    ReadPermit permit;
     bool readPending = false;
     boost::beast::flat_buffer readBuffer;
     std::size_t messageBytes = 0;
+    // The message's cost by the part of the budget each read was permitted from.
+    RequestCost messageCost;
+    std::uint64_t messagesEnded = 0;
     std::chrono::steady_clock::time_point messageBegun;
-    // When the message being read took its slot.
-    std::chrono::steady_clock::time_point slotTaken;
     // The front text is the one being written; it stays in place until its write completes.
     std::deque<std::string> sendQueue;
     std::size_t unsentBytes = 0;
     bool writing = false;
-    // While waiting: looks at the socket. While finishing a message: ends a peer that stalls.
-    // From the first close frame: closes the socket within the handshake's time.
+    // After a failed read, the text being written is the last: the socket closes once it is.
+    bool closeWhenWritten = false;
+    // While waiting: looks at the socket. Once the client has gone: closes the socket within the
+    // closing handshake's time.
     boost::asio::steady_timer peerWatch;
-    boost::asio::steady_timer stallTimer;
     boost::asio::steady_timer closeDeadline;
 };

@@ -320,10 +320,11 @@ TEST_F(ConnectionTest, LargeMessagesSentInTwoStepsPastTheTotalAreAllReadWhileGet
     // messages filled the total past its mark, and one was read on only while no whole request
     // waited: none was ever read whole.
     ConnectionSettings settings;
-    settings.littleBytes = 1000;
+    settings.smallClientBytes = 4000;
     settings.messageLimit = 1200000;
-    settings.keptForLittleBytes = 100000;
-    settings.maxTotalQueuedBytes = 2500000;
+    settings.keptForStartsBytes = 50000;
+    settings.keptForSmallBytes = 50000;
+    settings.maxTotalQueuedBytes = 2600000;
     constexpr int kLarge = 6;
     std::map<std::string, std::unique_ptr<WsTestClient>> getters;
     for (int i = 0; i < 2; ++i) {
@@ -548,8 +549,6 @@ TEST_F(ConnectionWithServiceTest, AnExceptionInAHandlerEndsThatConnectionAloneAn
 TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsStay) {
     ConnectionSettings settings;
     settings.handshakeTimeout = 300ms;
-    settings.messageStallTimeout = 300ms;
-    settings.messageTimeout = 1s;
     const struct {
         const char* what;
         std::chrono::milliseconds idleTimeout;
@@ -567,22 +566,6 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
              // A text frame that is not UTF-8: the service closes the WebSocket and waits for ours.
              ASSERT_TRUE(raw.write(std::string("\x81\x82\0\0\0\0\xff\xfe", 8)));
          }},
-        // A message slot is held only while the message comes; pings answered or not.
-        {"stops in the middle of a message past a little", 60s,
-         [](kvtest::RawTcpClient& raw) {
-             ASSERT_TRUE(upgraded(raw));
-             // A masked binary frame of 300,000 bytes, of which 200,000 come.
-             ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
-                                   std::string(200000, 'S')));
-         }},
-        {"trickles the rest of such a message a byte at a time", 60s,
-         [](kvtest::RawTcpClient& raw) {
-             ASSERT_TRUE(upgraded(raw));
-             ASSERT_TRUE(raw.write(std::string("\x82\xFF\0\0\0\0\0\x04\x93\xE0\0\0\0\0", 14) +
-                                   std::string(200000, 'T')));
-             // Until the service closes it, which the write then finds.
-             for (int i = 0; i < 50 && raw.write("T"); ++i) std::this_thread::sleep_for(100ms);
-         }},
     };
     std::vector<std::unique_ptr<kvtest::RawTcpClient>> held;
     for (const auto& peer : peers) {
@@ -595,8 +578,6 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
         EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); })) << peer.what;
     }
     EXPECT_TRUE(log.contains("[ERROR]:websocket accept failed, err is The socket was closed due to a timeout"));
-    EXPECT_TRUE(log.contains("sends nothing for 300 ms in the middle of a message past 16384 bytes, connection closed"));
-    EXPECT_TRUE(log.contains("does not send its message past 16384 bytes whole within 1000 ms, connection closed"));
 
     WsTestClient answersPings;
     settings.idleTimeout = 1s;

@@ -95,7 +95,7 @@ struct ConnectionSettings {
     std::size_t keptForStartsBytes = 32u << 20;
     std::size_t keptForSmallBytes = 32u << 20;
     std::size_t smallClientBytes = 64u << 10;
-    std::size_t openingReadBytes = 1u << 10;
+    std::size_t openingReadBytes = 512;
     // A client in the middle of a message that holds room others wait for must read at least
     // `minimumRate` bytes a second over each `progressWindow`, or it is closed; one that merely
     // waits reads nothing. Alone it may send as slowly as it likes.

@@ -87,7 +87,8 @@ public:
     bool waitForTraceCall(const std::string& fn, std::chrono::milliseconds deadline = std::chrono::seconds(10),
                           int times = 1, const std::string& lib = "sdk") const;
 
-    // The part of standard error from the first sanitizer report on; empty when there is none.
+    // The part of standard error from the first sanitizer report, or broken rule of the client
+    // budget, on; empty when there is none.
     std::string sanitizerReport() const;
 
 private:

@@ -248,4 +248,8 @@ void RawTcpClient::close() {
     fd_ = -1;
 }
 
+void RawTcpClient::shutdownWrite() {
+    if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 }  // namespace kvtest

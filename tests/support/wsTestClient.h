@@ -107,6 +107,8 @@ public:
     std::string readExactly(size_t count, std::chrono::milliseconds deadline = kDefaultDeadline);
     bool closedByPeer() const { return closedByPeer_; }
     void close();
+    // Ends its side of TCP (a FIN) and keeps the connection, reading nothing.
+    void shutdownWrite();
 
 private:
     // Reads what is available within the deadline into pending_; false on timeout or close.

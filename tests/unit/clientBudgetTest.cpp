@@ -320,7 +320,9 @@ TEST(ClientBudget, WhoMayReadAfterEachSequenceOfEvents) {
             ASSERT_EQ(broken, "") << row.what << ", after step " << i + 1;
         }
         EXPECT_EQ(budget.toldText(), row.told) << row.what;
-        if (row.figures != nullptr) EXPECT_EQ(budget.figures(), row.figures) << row.what;
+        if (row.figures != nullptr) {
+            EXPECT_EQ(budget.figures(), row.figures) << row.what;
+        }
     }
 }
 

@@ -118,6 +118,21 @@ protected:
         return connection;
     }
 
+    // Runs on the network thread, where the budget's strand runs too, and returns what it gives.
+    template <class Look>
+    auto onLoop(Look look) {
+        std::promise<decltype(look())> result;
+        net::post(ioc, [&] { result.set_value(look()); });
+        return result.get_future().get();
+    }
+    // Nothing is counted any more, and no rule of the budget broke on the way.
+    bool budgetEmpty() {
+        return onLoop([this] {
+            return budget->usedBytes() == 0 && budget->accountCount() == 0 && budget->unsentBytes() == 0 &&
+                   budget->invariantBroken().empty() && budget->brokenRules() == 0;
+        });
+    }
+
     LogCapture log;
     net::io_context ioc;
     std::shared_ptr<ClientBudget> budget;
@@ -584,6 +599,114 @@ TEST_F(ConnectionTest, SilentPeersHoldNoSocketForEverButIdleOnesThatAnswerPingsS
     ASSERT_TRUE(connectClient(answersPings, settings));
     EXPECT_TRUE(answersPings.expectNothing(2500ms));
     EXPECT_TRUE(answersPings.isOpen());
+}
+
+TEST_F(ConnectionTest, AHalfClosedClientThatReadsNothingIsClosedInTimeAndItsAnswersCountUntilLetGo) {
+    // Before, the failed read left the socket to a write that never ended, and the answers were
+    // no longer counted: 20 such clients held 748 MB for good.
+    ConnectionSettings settings;
+    settings.handshakeTimeout = 500ms;
+    auto accepted = acceptNext(settings);
+    kvtest::RawTcpClient raw;
+    ASSERT_TRUE(raw.connect(port));
+    ASSERT_TRUE(upgraded(raw));
+    std::shared_ptr<Connection> connection = accepted.get();
+    const std::string id = connection->getUuid();
+    ASSERT_TRUE(waitFor([&] { return ConnectionRegistry::getInstance().getConnection(id) != nullptr; }));
+    for (int i = 0; i < 16; ++i) connection->send(std::string(512 << 10, 'p'));
+    connection.reset();
+    ASSERT_TRUE(waitFor([&] { return log.count("[INFO]:待发送任务数") > 0; }));
+    raw.shutdownWrite();
+    ASSERT_TRUE(waitFor([&] { return log.contains("[ERROR]:websocket async read error is "); }));
+    EXPECT_GT(onLoop([this] { return budget->unsentBytes(); }), 0u) << "counted after the client has gone";
+    EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + id); }, 5s));
+    EXPECT_TRUE(waitFor([&] { return budgetEmpty(); }));
+}
+
+TEST_F(ConnectionTest, AFloodOfEmptyMessagesDelaysAnotherClientByItsOwnBoundOnly) {
+    // Before, empty messages cost nothing and a client could have 4,096 waiting: another
+    // client's getter waited 42 s behind them.
+    WsTestClient flooder, other;
+    ASSERT_TRUE(connectClient(flooder));
+    ASSERT_TRUE(connectClient(other));
+    const std::size_t bound = ConnectionSettings{}.maxQueuedRequests;
+    for (int i = 0; i < 1000; ++i) ASSERT_TRUE(flooder.sendText(""));
+    ASSERT_TRUE(waitFor([&] { return waitingTasks() >= bound; }));
+    std::this_thread::sleep_for(200ms);
+    ASSERT_EQ(waitingTasks(), bound);
+    ASSERT_TRUE(other.sendText("getter"));
+    ASSERT_TRUE(waitFor([&] { return waitingTasks() == bound + 1; }));
+    EXPECT_EQ(drainMessages().back(), "getter");
+}
+
+TEST_F(ConnectionWithServiceTest, AClientThatStallsInTheMiddleOfAMessageWhileAnotherWaitsForItsRoomIsClosed) {
+    // Room for one message past a small client's holding at a time.
+    ConnectionSettings settings;
+    settings.smallClientBytes = 4000;
+    settings.keptForStartsBytes = 100000;
+    settings.keptForSmallBytes = 100000;
+    settings.messageLimit = 100000;
+    settings.maxTotalQueuedBytes = 200000 + 150000;
+    settings.progressWindow = 300ms;
+    // A masked binary frame of 50,000 bytes, of which the first 10,000 come.
+    const std::string header("\x82\xFE\xC3\x50\0\0\0\0", 8);
+    auto acceptedStalling = acceptNext(settings);
+    kvtest::RawTcpClient stalling, waiting;
+    ASSERT_TRUE(stalling.connect(port));
+    ASSERT_TRUE(upgraded(stalling));
+    const std::string stallingId = acceptedStalling.get()->getUuid();
+    ASSERT_TRUE(stalling.write(header + std::string(10000, 's')));
+    ASSERT_TRUE(waitFor([&] { return onLoop([this] { return budget->usedBytes(Part::large); }) > 0; }));
+    // Alone it keeps the room as long as it likes.
+    std::this_thread::sleep_for(700ms);
+    EXPECT_FALSE(log.contains("connection destruction!" + stallingId));
+    auto acceptedWaiting = acceptNext(settings);
+    ASSERT_TRUE(waiting.connect(port));
+    ASSERT_TRUE(upgraded(waiting));
+    ASSERT_TRUE(waiting.write(header + std::string(10000, 'w')));
+    EXPECT_TRUE(waitFor([&] { return log.contains("[INFO]:connection destruction!" + stallingId); }, 5s));
+    EXPECT_EQ(log.count("sends less than 65536 bytes a second in the middle of a message while others wait for the "
+                        "room it holds, connection closed"),
+              1);
+    EXPECT_TRUE(waitFor(printerClosed)) << "a departure like any other";
+    ASSERT_TRUE(waiting.write(std::string(40000, 'w')));
+    std::optional<PrintTask> task = nextTask();
+    ASSERT_TRUE(task);
+    EXPECT_EQ(task->message, std::string(50000, 'w'));
+}
+
+TEST_F(ConnectionWithServiceTest, AnExceptionWhileARequestIsHandedOverOrAClientEndsLeavesNothingCounted) {
+    // Before, the request was counted before its share existed, and a client's end told the
+    // budget last: an exception in between kept those bytes, or its room, counted for good.
+    std::mutex mutex;
+    std::string throwAt;
+    ConnectionHooks hooks = printServerHooks();
+    hooks.enteringHandler = [&](const char* step) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (throwAt == step) {
+            throwAt.clear();
+            throw std::runtime_error(std::string("thrown at ") + step);
+        }
+    };
+    const auto arm = [&](const char* step) {
+        std::lock_guard<std::mutex> lock(mutex);
+        throwAt = step;
+    };
+    WsTestClient handing, ending;
+    ASSERT_TRUE(connectClient(handing, {}, hooks));
+    ASSERT_TRUE(connectClient(ending, {}, hooks));
+    arm("hand over");
+    ASSERT_TRUE(handing.sendBinary(std::string(5 << 20, 'h')));
+    ASSERT_TRUE(waitFor([&] { return log.contains("[ERROR]:exception is thrown at hand over"); }));
+    ASSERT_TRUE(waitFor(printerClosed)) << "its end is a departure";
+    FakePrinterSdk::instance().clearCalls();
+    arm("end");
+    // Its close frame ends it; the exception then closes the socket before the answering frame.
+    ending.close();
+    ASSERT_TRUE(waitFor([&] { return log.contains("[ERROR]:exception is thrown at end"); }));
+    ASSERT_TRUE(waitFor(printerClosed)) << "told once, all the same";
+    EXPECT_TRUE(waitFor([&] { return budgetEmpty(); }));
+    EXPECT_EQ(waitingTasks(), 0u);
 }
 
 TEST_F(ConnectionTest, TheReadBufferOfALargeMessageIsGivenBack) {

@@ -10,6 +10,14 @@
 // request after another (a heap with large free chunks, which giving memory back has to walk), and
 // 24 clients that each upload a 15 MiB request in two steps while two others keep getters waiting:
 // how many uploads are answered within 60 s, the getters' round trip, and the memory it takes.
+// Then what a few hostile clients cost the others: 20 clients that ask for 40 MiB of answers
+// each, read none and half-close their connection (memory and sockets left in CLOSE-WAIT 35 s
+// later); a getter sent just after one client's 4,096 empty messages; 20 clients that send 4,096
+// empty messages, leave and come again for 45 s (peak memory, and a getter after them); 4,200
+// clients that stall 20 KiB into a 1 MiB message (a new client's connect and getter) and 4,100
+// that stall 1 KiB into a 4 KiB one (a getter); and one client alone that sends a 14 MiB request
+// at 200 KiB/s (answered, or closed after how much). Every wait is bounded; a figure that did not
+// come within its bound is printed as the bound, with a line saying so.
 // It prints figures and asserts nothing.
 //
 // With KV_BASELINE_BIN set to a folder holding another build of the service (for example
@@ -17,7 +25,8 @@
 // printed beside today's, with the ratio of the two where the figure is a time.
 //
 // Arguments name the groups of figures to measure (each on a service of its own), all when there
-// are none: main looping flood flood16 halfopen departures stop ping uploads. For example
+// are none: main looping flood flood16 halfopen departures stop ping uploads halfclosed empties
+// emptyflood stalled slowsender (the last five take about 5 minutes together). For example
 //     networkBench departures stop
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
@@ -27,11 +36,17 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/websocket/stream.hpp>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -41,6 +56,8 @@
 #include <mutex>
 #include <numeric>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +108,26 @@ constexpr auto kUploadStepGap = 1s;
 constexpr auto kUploadWindow = 60s;
 constexpr int kGetterClients = 2;
 constexpr int kGettersWaiting = 2;
+constexpr int kHalfClosedClients = 20;
+constexpr int kHalfClosedRequests = 40;
+constexpr size_t kLargeAnswerName = 1u << 20;
+constexpr auto kHalfClosedWriteBound = 60s;
+constexpr auto kHalfClosedWait = 35s;
+constexpr int kEmptyMessages = 4096;
+constexpr auto kEmptiesGetterDelay = 300ms;
+constexpr auto kEmptiesAnswerBound = 120s;
+constexpr int kEmptyFloodClients = 20;
+constexpr auto kEmptyFloodWindow = 45s;
+constexpr auto kEmptyFloodAnswerBound = 90s;
+constexpr int kStalledClients = 4200;
+constexpr int kStalledSmallClients = 4100;
+constexpr auto kStalledSetupBound = 60s;
+constexpr auto kStalledBound = 60s;
+constexpr auto kStalledSmallBound = 40s;
+constexpr size_t kSlowRequestBytes = 14u << 20;
+constexpr size_t kSlowChunk = 10u << 10;
+constexpr auto kSlowChunkGap = 50ms;
+constexpr auto kSlowAnswerBound = 30s;
 
 const std::string kGetter = R"({"apiName":"getSdkVersion"})";
 
@@ -708,9 +745,438 @@ void twoStepUploads(pid_t service, Figures& out) {
                    static_cast<double>(peak - idle) / 1024.0, false});
 }
 
+// A WebSocket client on a plain non-blocking socket, for what the client library does not do:
+// frames written by hand (masked with the key 0, so that their bytes go out as they are), a
+// message that stops half-way, a half-close. Every step ends by its deadline. It answers no
+// pings (the service pings only a connection idle for minutes).
+class RawWs {
+public:
+    RawWs() = default;
+    ~RawWs() { close(); }
+    RawWs(const RawWs&) = delete;
+    RawWs& operator=(const RawWs&) = delete;
+
+    // The TCP connection and the upgrade, answered with 101.
+    bool connect(Clock::time_point until) {
+        close();
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd_ < 0) return false;
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(kvtest::kServicePort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            if (errno != EINPROGRESS || !wait(POLLOUT, until)) return fail();
+            int error = 0;
+            socklen_t size = sizeof error;
+            if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) return fail();
+        }
+        static const std::string upgrade =
+            "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+        if (!write(upgrade.data(), upgrade.size(), until)) return false;
+        size_t end = std::string::npos;
+        while ((end = pending_.find("\r\n\r\n")) == std::string::npos) {
+            if (!readMore(until)) return fail();
+        }
+        const bool switched = pending_.compare(0, 12, "HTTP/1.1 101") == 0;
+        pending_.erase(0, end + 4);
+        sent_ = 0;
+        return switched || fail();
+    }
+
+    bool write(const char* data, size_t size, Clock::time_point until) {
+        size_t written = 0;
+        while (fd_ >= 0 && written < size) {
+            const ssize_t n = ::send(fd_, data + written, size - written, MSG_NOSIGNAL);
+            if (n > 0) {
+                written += static_cast<size_t>(n);
+                sent_ += static_cast<size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!wait(POLLOUT, until)) return false;
+            } else {
+                return fail();
+            }
+        }
+        return fd_ >= 0;
+    }
+    bool write(const std::string& bytes, Clock::time_point until) { return write(bytes.data(), bytes.size(), until); }
+
+    // The next text or binary message; nullopt at the deadline or when the connection ended (a
+    // close frame or the end of the stream: ended() then). Pings and pongs are skipped.
+    std::optional<std::string> readMessage(Clock::time_point until) {
+        std::string message;
+        while (true) {
+            size_t at = 2;
+            while (pending_.size() < at || pending_.size() < headerSize() ||
+                   pending_.size() < headerSize() + payloadSize()) {
+                if (!readMore(until)) return std::nullopt;
+            }
+            at = headerSize();
+            const size_t length = payloadSize();
+            const int opcode = pending_[0] & 0x0f;
+            const bool fin = (pending_[0] & 0x80) != 0;
+            if (opcode == 0x8) {
+                ended_ = true;
+                return std::nullopt;
+            }
+            if (opcode < 0x8) message.append(pending_, at, length);
+            pending_.erase(0, at + length);
+            if (opcode < 0x8 && fin) return message;
+        }
+    }
+
+    // Sends FIN and keeps the socket open, reading nothing.
+    void shutdownWrite() {
+        if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+    }
+    // Ends the connection with a reset.
+    void drop() {
+        if (fd_ < 0) return;
+        const linger immediate{1, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &immediate, sizeof immediate);
+        close();
+    }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    bool ended() const { return ended_; }
+    // Bytes written since the upgrade.
+    size_t sent() const { return sent_; }
+
+private:
+    bool fail() {
+        ended_ = true;
+        close();
+        return false;
+    }
+    bool wait(short events, Clock::time_point until) {
+        while (true) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{fd_, events, 0};
+            const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+            if (ready < 0 && errno == EINTR) continue;
+            return ready > 0;
+        }
+    }
+    bool readMore(Clock::time_point until) {
+        while (fd_ >= 0) {
+            char chunk[65536];
+            const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+            if (n > 0) {
+                pending_.append(chunk, static_cast<size_t>(n));
+                return true;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                if (!wait(POLLIN, until)) return false;
+                continue;
+            }
+            return fail();
+        }
+        return false;
+    }
+    // The header of the frame at the front of pending_ (which holds at least two bytes).
+    size_t headerSize() const {
+        const unsigned length = static_cast<unsigned char>(pending_[1]) & 0x7f;
+        const size_t mask = (pending_[1] & 0x80) != 0 ? 4 : 0;
+        return 2 + mask + (length == 126 ? 2 : length == 127 ? 8 : 0);
+    }
+    // Its payload's length, once its header is there (0 before).
+    size_t payloadSize() const {
+        if (pending_.size() < headerSize()) return 0;
+        const unsigned length = static_cast<unsigned char>(pending_[1]) & 0x7f;
+        if (length < 126) return length;
+        uint64_t size = 0;
+        for (size_t i = 0; i < (length == 126 ? 2u : 8u); ++i) {
+            size = size << 8 | static_cast<unsigned char>(pending_[2 + i]);
+        }
+        return static_cast<size_t>(size);
+    }
+
+    int fd_ = -1;
+    std::string pending_;
+    bool ended_ = false;
+    size_t sent_ = 0;
+};
+
+// The header of a client frame of that opcode (1 text, 2 binary) and payload length, masked with
+// the key 0.
+std::string frameHeader(int opcode, uint64_t length) {
+    std::string header(1, static_cast<char>(0x80 | opcode));
+    if (length < 126) {
+        header += static_cast<char>(0x80 | length);
+    } else if (length <= 0xffff) {
+        header += static_cast<char>(0x80 | 126);
+        for (int shift = 8; shift >= 0; shift -= 8) header += static_cast<char>((length >> shift) & 0xff);
+    } else {
+        header += static_cast<char>(0x80 | 127);
+        for (int shift = 56; shift >= 0; shift -= 8) header += static_cast<char>((length >> shift) & 0xff);
+    }
+    return header + std::string(4, '\0');
+}
+
+// So many empty text messages, one after another.
+std::string emptyMessages(int count) {
+    const std::string one = frameHeader(1, 0);
+    std::string all;
+    all.reserve(one.size() * static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) all += one;
+    return all;
+}
+
+// The service's TCP sockets on the service port that are in CLOSE-WAIT (their peer has sent its
+// FIN and the service has not closed them).
+int socketsInCloseWait(pid_t pid) {
+    const std::string process = "/proc/" + std::to_string(pid);
+    std::set<std::string> inodes;
+    DIR* folder = opendir((process + "/fd").c_str());
+    if (folder == nullptr) return -1;
+    while (dirent* entry = readdir(folder)) {
+        char target[64] = {};
+        const std::string link = process + "/fd/" + entry->d_name;
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        const std::string text(target, n > 0 ? static_cast<size_t>(n) : 0);
+        if (text.rfind("socket:[", 0) == 0) inodes.insert(text.substr(8, text.size() - 9));
+    }
+    closedir(folder);
+    char port[8];
+    std::snprintf(port, sizeof port, ":%04X", kvtest::kServicePort);
+    int count = 0;
+    for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+        std::ifstream lines(process + table);
+        std::string line;
+        std::getline(lines, line);
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+            const bool onPort = local.size() > 5 && local.compare(local.size() - 5, 5, port) == 0;
+            if (state == "08" && onPort && inodes.count(inode) != 0) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+// A figure bounded in time: its value, or the bound with a line saying that nothing came.
+void pushBounded(Figures& out, const std::string& name, std::optional<double> milliseconds,
+                 std::chrono::seconds bound) {
+    if (!milliseconds) {
+        std::printf("  %s: none within %lld s (the figure is that bound)\n", name.c_str(),
+                    static_cast<long long>(bound.count()));
+    }
+    out.push_back({name, milliseconds.value_or(std::chrono::duration<double, std::milli>(bound).count()), true});
+}
+
+// A new client connects and sends a getter: the time to its handshake, and from the getter's
+// sending to its answer, each nullopt when it did not come within the bound.
+struct GetterTimes {
+    std::optional<double> connect;
+    std::optional<double> answer;
+};
+
+GetterTimes newClientGetter(std::chrono::seconds bound) {
+    GetterTimes times;
+    kvtest::WsTestClient client;
+    const Clock::time_point start = Clock::now();
+    if (!client.connect(kvtest::kServicePort, bound)) return times;
+    times.connect = millisecondsBetween(start, Clock::now());
+    const Clock::time_point sent = Clock::now();
+    if (client.sendText(kGetter, bound) && receiveAnswer(client, "getSdkVersion", sent + bound)) {
+        times.answer = millisecondsBetween(sent, Clock::now());
+    }
+    return times;
+}
+
+// 20 clients each send 40 requests of 1 MiB whose answers are as large (an unknown "apiName" is
+// answered under that name), read none of the answers and half-close their connection (FIN, no
+// close frame) once written, or when the writing bound passes. What the service holds 35 s later.
+void halfClosedClients(pid_t service, Figures& out) {
+    progress("20 clients ask for 40 MiB of answers each, read none and half-close (up to 60 s, then 35 s)");
+    const long idle = kvtest::residentKilobytes(service);
+    const std::string name(kLargeAnswerName, 'n');
+    const std::string request = R"({"apiName":")" + name + R"("})";
+    const std::string frame = frameHeader(1, request.size()) + request;
+    std::atomic<int> written{0};
+    std::atomic<int> wroteAll{0};
+    std::vector<std::unique_ptr<RawWs>> clients;
+    for (int c = 0; c < kHalfClosedClients; ++c) clients.push_back(std::make_unique<RawWs>());
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point writeEnd = start + kHalfClosedWriteBound;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kHalfClosedClients; ++c) {
+        threads.emplace_back([&, c] {
+            RawWs& client = *clients[c];
+            if (!client.connect(std::min(writeEnd, Clock::now() + 10s))) return;
+            int i = 0;
+            for (; i < kHalfClosedRequests && client.write(frame, writeEnd); ++i) ++written;
+            if (i == kHalfClosedRequests) ++wroteAll;
+            client.shutdownWrite();
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    const Clock::time_point halfClosed = Clock::now();
+    std::printf("  %d of %d requests written in %.1f s (%d clients wrote all 40), then all half-closed: "
+                "%.0f MB over idle, %d sockets in CLOSE-WAIT\n",
+                written.load(), kHalfClosedClients * kHalfClosedRequests,
+                millisecondsBetween(start, halfClosed) / 1000.0, wroteAll.load(),
+                static_cast<double>(kvtest::residentKilobytes(service) - idle) / 1024.0, socketsInCloseWait(service));
+    std::this_thread::sleep_until(halfClosed + kHalfClosedWait);
+    out.push_back({"resident memory over idle 35 s after 20 half-closed clients left 40 MiB unread, MB",
+                   static_cast<double>(kvtest::residentKilobytes(service) - idle) / 1024.0, false});
+    out.push_back({"  the service's sockets in CLOSE-WAIT then", static_cast<double>(socketsInCloseWait(service)),
+                   false});
+}
+
+// One client sends 4,096 empty messages at once (texts that are not JSON get no answer); 0.3 s
+// later another client sends a getter.
+void emptiesBeforeGetter(Figures& out) {
+    progress("4,096 empty messages, then another client's getter (up to 120 s)");
+    RawWs sender;
+    if (!sender.connect(Clock::now() + 10s) || !sender.write(emptyMessages(kEmptyMessages), Clock::now() + 10s)) return;
+    std::this_thread::sleep_for(kEmptiesGetterDelay);
+    pushBounded(out, "answer time of a getter sent 0.3 s after another client's 4,096 empty messages, ms",
+                newClientGetter(kEmptiesAnswerBound).answer, kEmptiesAnswerBound);
+}
+
+// 20 clients each send 4,096 empty messages, leave (half with a close of the socket, half with a
+// reset) and connect again, for 45 s; then a new client's getter.
+void emptyFlood(pid_t service, Figures& out) {
+    progress("20 clients send 4,096 empty messages, leave and come again (45 s), then a getter (up to 90 s)");
+    const long idle = kvtest::residentKilobytes(service);
+    const std::string empties = emptyMessages(kEmptyMessages);
+    std::atomic<int> rounds{0};
+    const Clock::time_point end = Clock::now() + kEmptyFloodWindow;
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kEmptyFloodClients; ++c) {
+        threads.emplace_back([&, c] {
+            for (int i = c; Clock::now() < end; ++i) {
+                RawWs client;
+                const Clock::time_point until = std::min(end, Clock::now() + 2s);
+                if (!client.connect(until)) {
+                    std::this_thread::sleep_for(10ms);
+                    continue;
+                }
+                if (client.write(empties, until)) ++rounds;
+                if (i % 2 == 0) {
+                    client.close();
+                } else {
+                    client.drop();
+                }
+            }
+        });
+    }
+    long peak = idle;
+    while (Clock::now() < end) {
+        peak = std::max(peak, kvtest::residentKilobytes(service));
+        std::this_thread::sleep_for(100ms);
+    }
+    for (std::thread& t : threads) t.join();
+    std::printf("  %d rounds of 4,096 empty messages written\n", rounds.load());
+    out.push_back({"resident memory over idle at its peak during 45 s of empty-message floods by 20 clients, MB",
+                   static_cast<double>(peak - idle) / 1024.0, false});
+    pushBounded(out, "  answer time of a new client's getter after them, ms",
+                newClientGetter(kEmptyFloodAnswerBound).answer, kEmptyFloodAnswerBound);
+}
+
+// So many clients each start a binary message of messageBytes, send the first sentBytes of it and
+// then send nothing more, keeping their sockets; then a new client connects and sends a getter.
+GetterTimes stalledClients(int count, size_t messageBytes, size_t sentBytes, std::chrono::seconds bound) {
+    const std::string start = frameHeader(2, messageBytes) + std::string(sentBytes, 's');
+    std::vector<std::unique_ptr<RawWs>> clients;
+    const Clock::time_point first = Clock::now();
+    const Clock::time_point setupEnd = first + kStalledSetupBound;
+    int failed = 0;
+    for (int i = 0; i < count && Clock::now() < setupEnd; ++i) {
+        auto client = std::make_unique<RawWs>();
+        const Clock::time_point until = std::min(setupEnd, Clock::now() + 2s);
+        if (client->connect(until) && client->write(start, until)) {
+            clients.push_back(std::move(client));
+        } else {
+            ++failed;
+        }
+    }
+    std::printf("  %zu of %d clients stalled in %.1f s (%d failed to connect or write)\n", clients.size(), count,
+                millisecondsBetween(first, Clock::now()) / 1000.0, failed);
+    std::this_thread::sleep_for(1s);
+    return newClientGetter(bound);
+}
+
+void stalledLarge(Figures& out) {
+    progress("4,200 clients stall 20 KiB into a 1 MiB message, then a new client's getter (up to 2 x 60 s)");
+    const GetterTimes times = stalledClients(kStalledClients, 1u << 20, 20u << 10, kStalledBound);
+    pushBounded(out, "time to connect beside 4,200 clients stalled 20 KiB into a 1 MiB message, ms", times.connect,
+                kStalledBound);
+    pushBounded(out, "  its getter's answer time, ms", times.answer, kStalledBound);
+}
+
+void stalledSmall(Figures& out) {
+    progress("4,100 clients stall 1 KiB into a 4 KiB message, then a new client's getter (up to 40 s)");
+    const GetterTimes times = stalledClients(kStalledSmallClients, 4u << 10, 1u << 10, kStalledSmallBound);
+    pushBounded(out, "getter answer time beside 4,100 clients stalled 1 KiB into a 4 KiB message, ms",
+                times.answer, kStalledSmallBound);
+}
+
+// One client alone sends one 14 MiB request at a steady 200 KiB/s (10 KiB every 50 ms): answered,
+// or closed by the service and after how much.
+void slowSender(Figures& out) {
+    progress("one client sends a 14 MiB request at 200 KiB/s (about 72 s)");
+    const std::string head = R"({"apiName":"getSdkVersion","parameter":{"pad":")";
+    const std::string tail = R"("}})";
+    std::string request = head + std::string(kSlowRequestBytes - head.size() - tail.size(), 'p') + tail;
+    RawWs client;
+    const Clock::time_point setup = Clock::now() + 10s;
+    if (!client.connect(setup) || !client.write(frameHeader(1, request.size()), setup)) return;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point next = start;
+    size_t offset = 0;
+    bool closed = false;
+    std::optional<double> answered;
+    while (offset < request.size() && !closed) {
+        const size_t chunk = std::min(kSlowChunk, request.size() - offset);
+        if (!client.write(request.data() + offset, chunk, Clock::now() + 10s)) {
+            closed = client.ended();
+            break;
+        }
+        offset += chunk;
+        next += kSlowChunkGap;
+        // Whatever the service sends meanwhile: a close frame, or the end of the stream.
+        while (Clock::now() < next && !closed) {
+            client.readMessage(next);
+            closed = client.ended();
+        }
+    }
+    const Clock::time_point answerBound = Clock::now() + kSlowAnswerBound;
+    while (!closed && !answered) {
+        const std::optional<std::string> message = client.readMessage(answerBound);
+        if (message && parsed(*message)["apiName"].asString() == "getSdkVersion") {
+            answered = millisecondsBetween(start, Clock::now());
+        } else if (!message) {
+            closed = client.ended();
+            break;
+        }
+    }
+    const double seconds = millisecondsBetween(start, Clock::now()) / 1000.0;
+    std::printf("  %s after %.1f s, %.1f MiB sent\n",
+                answered ? "answered"
+                         : closed ? "closed by the service" : "neither answered nor closed",
+                seconds, static_cast<double>(client.sent()) / (1 << 20));
+    out.push_back({"a 14 MiB request sent at 200 KiB/s answered (1 yes, 0 no)", answered ? 1.0 : 0.0, false});
+    out.push_back({"  seconds from its first byte to its answer, or to its closing", seconds, true});
+    out.push_back({"  it was closed by the service (1 yes, 0 no)", closed ? 1.0 : 0.0, false});
+    out.push_back({"  MiB sent when it ended", static_cast<double>(client.sent()) / (1 << 20), false});
+}
+
 // The groups of figures, each on a service of its own, by the names the command line gives.
 const std::vector<std::string> kGroups = {"main", "looping", "flood", "flood16", "halfopen", "departures", "stop",
-                                          "ping", "uploads"};
+                                          "ping", "uploads", "halfclosed", "empties", "emptyflood", "stalled",
+                                          "slowsender"};
 
 Figures measure(const std::string& binDir, const std::vector<std::string>& groups) {
     const auto wanted = [&](const std::string& group) {
@@ -759,6 +1225,22 @@ Figures measure(const std::string& binDir, const std::vector<std::string>& group
     if (wanted("uploads")) {
         if (auto service = startService(binDir, "uploads")) twoStepUploads(service->pid(), out);
     }
+    if (wanted("halfclosed")) {
+        if (auto service = startService(binDir, "halfclosed")) halfClosedClients(service->pid(), out);
+    }
+    if (wanted("empties")) {
+        if (auto service = startService(binDir, "empties")) emptiesBeforeGetter(out);
+    }
+    if (wanted("emptyflood")) {
+        if (auto service = startService(binDir, "emptyflood")) emptyFlood(service->pid(), out);
+    }
+    if (wanted("stalled")) {
+        if (auto service = startService(binDir, "stalled")) stalledLarge(out);
+        if (auto service = startService(binDir, "stalled.small")) stalledSmall(out);
+    }
+    if (wanted("slowsender")) {
+        if (auto service = startService(binDir, "slowsender")) slowSender(out);
+    }
     return out;
 }
 
@@ -775,7 +1257,8 @@ int main(int argc, char** argv) {
         }
     }
     if (groups.empty()) groups = kGroups;
-    // 2,000 connections need more descriptors than the usual soft limit (the service inherits it).
+    // Thousands of connections (up to 4,200) need more descriptors than the usual soft limit (the
+    // service inherits it).
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
         limit.rlim_cur = limit.rlim_max;

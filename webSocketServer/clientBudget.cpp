@@ -336,11 +336,6 @@ void ClientBudget::releaseGrant(Account& account) {
 void ClientBudget::wait(std::uint64_t id, Account& account, ReadState state) {
     account.state = state;
     Line& line = lineOf(state);
-    if (line.empty() && state != ReadState::waitingOwn) {
-        for (Part part : kParts) {
-            if (&lines[index(part)] == &line) inLineSince[index(part)] = now();
-        }
-    }
     account.place = line.insert(line.end(), id);
     account.client.permit(ReadPermit{state, Part::starts, 0});
     armSweep();
@@ -440,24 +435,38 @@ void ClientBudget::sweep() {
     const std::uint64_t required =
         static_cast<std::uint64_t>(settings.minimumRate) *
         std::chrono::duration_cast<std::chrono::milliseconds>(settings.progressWindow).count() / 1000;
+    // A part is wanted when the first in its line waits for its room (not for the queue's count).
+    std::array<bool, 3> wanted{};
+    for (Part part : kParts) {
+        const Line& line = lines[index(part)];
+        if (line.empty()) continue;
+        const auto first = accounts.find(line.front());
+        wanted[index(part)] =
+            first != accounts.end() && room(part) < need(first->second, false).bytes + settings.requestOverheadBytes;
+    }
+    for (Part part : kParts) {
+        if (wanted[index(part)] && !wantedBefore[index(part)]) wantedSince[index(part)] = at;
+    }
+    wantedBefore = wanted;
     for (auto& [id, account] : accounts) {
         if (account.state == ReadState::gone || !account.inMessage || account.stallTold) continue;
         // The parts in which it holds room that others are in line for; its own place in a line
         // is its claim on that part, not room it keeps from the others.
         bool contended = false;
-        Clock::time_point since = account.progressSince;
+        Clock::time_point since{};
         for (Part part : kParts) {
             const bool holds = costIn(account.message, part) > 0 || (account.granted > 0 && account.grantPart == part);
-            if (!holds || lines[index(part)].empty() || account.state == lineState(part)) continue;
+            if (!holds || !wanted[index(part)] || account.state == lineState(part)) continue;
             contended = true;
-            since = std::max(since, inLineSince[index(part)]);
+            since = std::max(since, wantedSince[index(part)]);
         }
-        if (!contended) {
+        // Only what it reads while others want its room counts: a window starts when they begin to.
+        if (!contended || account.progressSince < since) {
             account.progressMark = account.bytesRead;
             account.progressSince = at;
             continue;
         }
-        if (at - since < settings.progressWindow) continue;
+        if (at - account.progressSince < settings.progressWindow) continue;
         if (account.bytesRead - account.progressMark >= std::max<std::uint64_t>(required, 1)) {
             account.progressMark = account.bytesRead;
             account.progressSince = at;
@@ -469,6 +478,8 @@ void ClientBudget::sweep() {
     const std::string fault = invariantBroken();
     if (!fault.empty()) brokenRule(fault);
     armSweep();
+    // Nobody in line: the next wait begins afresh.
+    if (!sweepArmed) wantedBefore.fill(false);
 }
 
 void ClientBudget::brokenRule(const std::string& rule) {

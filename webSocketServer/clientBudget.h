@@ -95,16 +95,18 @@ struct ShareReturn {
 //                                                          └─(message ended)────────────────► decide
 //   waitingOwn ──(its own served, at half its bound)──► decide
 //   waitingStart | waitingSmall | waitingLarge ──(first in line, and its need fits)──► reading | readingToEnd
-//   waitingSmall | waitingLarge ──(its own served: its need is now of another part)──► decide
+//   waiting in a line ──(its own served: what it needs now comes from another part)──► decide
 //   any state ──(leave)──► gone: its room and its place in line are given up; the account stays,
 //                                counting its requests, until the last has been served
-//   mid-message, holding room in a part that others are in line for, and reading less than the
-//   minimum rate over a window (a client in line reads nothing) ──► told to close (then leave)
+//   in a message, holding room of a part whose first in line waits for room, and reading less
+//   than the minimum rate over a window from then on (one in line reads nothing; its place in its
+//   own line does not count against it) ──► told to close (it then leaves)
 //
 // Invariant: each waiting connection is on exactly one line, the one of its state; each part's
 // use is the sum of the accounts' own counters for it, and stays within its bound; the requests
-// counted are those the accounts hold. It is checked after every event in every build: a broken
-// rule is logged once and counted, and the budget keeps serving.
+// counted are those the accounts hold. The parts' bounds are checked after every event, the whole
+// at every look at progress (and by the tests); in every build a broken rule is logged once and
+// counted, and the budget keeps serving.
 class ClientBudget {
 public:
     using Strand = boost::asio::strand<boost::asio::io_context::executor_type>;
@@ -243,8 +245,9 @@ private:
     // First come, first served, one line a part, and the line of those at their own bound.
     std::array<Line, 3> lines;
     Line ownLine;
-    // Since when each part's line has not been empty.
-    std::array<Clock::time_point, 3> inLineSince{};
+    // Whether the first in each part's line waited for its room at the last look, and since when.
+    std::array<bool, 3> wantedBefore{};
+    std::array<Clock::time_point, 3> wantedSince{};
     UnsentAnswers unsentAnswers;
     std::atomic<std::size_t> broken{0};
     std::set<std::string> rulesLogged;

@@ -302,8 +302,12 @@ void Connection::onWrite(boost::system::error_code ec, std::size_t /*bytes*/) {
         if (ec) {
             // Nothing more is written on this connection: the texts still queued go as well.
             releaseQueued();
-            // Closed here: the failure is the close's, and was told with its reason.
-            if (phase == Phase::gone) return;
+            // Closed here: the failure is the close's, and was told with its reason. Its last
+            // answers are free only now.
+            if (phase == Phase::gone) {
+                if (hooks.memoryReleased) hooks.memoryReleased();
+                return;
+            }
             LOG(ERROR) << "[ERROR]:" << "async send err is " << ec.what();
             end(Ending::writeFailed);
             return;
@@ -397,6 +401,7 @@ void Connection::closeSocket() {
     getSocket().close(ignored);
     // Nothing more is queued or written: what waits is let go, the text in flight by its write.
     releaseQueued();
+    if (hooks.memoryReleased) hooks.memoryReleased();
     if (account == 0) return;
     if (!budgetLeft) {
         // An end that failed before it could tell the budget.

@@ -32,6 +32,7 @@ protected:
     void SetUp() override {
         printedCopyCount = 0;
         printErrorCode = 0;
+        copiesDropped();
     }
 };
 

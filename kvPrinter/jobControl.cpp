@@ -2,6 +2,7 @@
 #include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
+#include "kvPrinter/printerEvents.h"
 #include "kvPrinter/printerSdkBinding.h"
 
 std::string cKvPrinterService::startJobApi(const Json::Value& root) {
@@ -36,6 +37,7 @@ std::string cKvPrinterService::startJobApi(const Json::Value& root) {
 std::string cKvPrinterService::cancelJobApi() {
     const SdkStatus status = callSdk(printerSdk.cancelJob);
     if (status != 0) return makeResult(getCurrentApiName(), "false", lookupMessage(apiResultMsgMap, status), status);
+    copiesDropped();  // the copies not yet printed will not come
     return makeResult(getCurrentApiName(), "true", "cancel success", 0);
 }
 

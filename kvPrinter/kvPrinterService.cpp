@@ -33,6 +33,7 @@ cKvPrinterService::cKvPrinterService(bool (*sdkLoader)()) {
         thirdApi = std::make_unique<kvPrinterSdkThirdApi>();
         thirdApi->loadLibrary();
         callSdk(printerSdk.initSdk);
+        copiesDropped();  // a fresh SDK holds no page
         callSdk(printerSdk.registCallback, &printerEventCallback);  // events can arrive from here on
     }
     logInited = initLogFromConfig();

@@ -209,8 +209,10 @@ private:
     // ---- helpers of the page commit, picture print and firmware handlers ----
     // (-1, "parameter json error", 26): job values or a label that cannot be used.
     std::string jobValueErrorResult(const std::string& apiName) const;
-    // Copies the rendered page into a PrintJobInfo and hands it to the SDK's commitJob.
-    SdkStatus commitRenderedPage(const RenderedImage& image, int printQuantity, const std::string& epc, int cutline);
+    // Copies the rendered page into a PrintJobInfo and hands it to the SDK's commitJob, counting its
+    // copies among those not yet printed; `awaited` for the page whose copies a picture print waits for.
+    SdkStatus commitRenderedPage(const RenderedImage& image, int printQuantity, const std::string& epc, int cutline,
+                                 bool awaited);
 
     mutable std::mutex stateMutex;
     // Set after every job end and printer close, whichever thread makes them (a departure's among

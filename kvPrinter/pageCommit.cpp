@@ -2,6 +2,7 @@
 // printer's scale and handed to the SDK.
 #include <glog/logging.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "kvImageGallery/kvPrinterSdkThirdApi.h"
@@ -9,6 +10,7 @@
 #include "kvPrinter/jsonText.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
+#include "kvPrinter/printerEvents.h"
 #include "kvPrinter/printerSdkBinding.h"
 #include "kvPrinter/recordFields.h"
 
@@ -27,7 +29,7 @@ std::string cKvPrinterService::jobValueErrorResult(const std::string& apiName) c
 }
 
 SdkStatus cKvPrinterService::commitRenderedPage(const RenderedImage& image, int printQuantity,
-                                                const std::string& epc, int cutline) {
+                                                const std::string& epc, int cutline, bool awaited) {
     // The SDK gets a copy of its own for the duration of the call; nothing outlives it.
     std::vector<unsigned char> pageCopy(image.data, image.data + image.size);
     PrintJobInfo page{};
@@ -38,7 +40,12 @@ SdkStatus cKvPrinterService::commitRenderedPage(const RenderedImage& image, int 
     page.printQuantity = printQuantity;
     fillField(page.epc, epc);
     page.cutline = cutline;
-    return callSdk(printerSdk.commitJob, page);
+    // The printer prints one copy for a count below 1.
+    const int32_t copies = std::max(printQuantity, 1);
+    copiesCommitting(copies, awaited);
+    const SdkStatus status = callSdk(printerSdk.commitJob, page);
+    if (status != 0) copiesRefused(copies);
+    return status;
 }
 
 std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
@@ -103,7 +110,7 @@ std::string cKvPrinterService::commitJobApi(const Json::Value& root) {
         {thirdApi.get()});
     // Nothing to print: the label could not be rendered, so the SDK is not asked.
     if (!image || image->data == nullptr || image->size <= 0) return jobValueErrorResult(kCommitJob);
-    const SdkStatus status = commitRenderedPage(*image, printQuantity, epc, cutline);
+    const SdkStatus status = commitRenderedPage(*image, printQuantity, epc, cutline, false);
     if (status != 0) return makeResult(kCommitJob, -1, lookupMessage(apiResultMsgMap, status), status);
     return makeResult(kCommitJob, 0, "commitJobApi Success!", 0);
 }

@@ -22,8 +22,8 @@ constexpr unsigned kPollMs = 100;
 
 std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
     LOG(INFO) << "[INFO]:" << "picturePrintApi begin";
+    // The copy count starts again as the page goes to the printer (commitRenderedPage).
     printErrorCode.store(0);
-    printedCopyCount.store(0);
     printJobEnded.store(false);
 
     const Json::Value& parameter = std::as_const(root)["parameter"];
@@ -49,24 +49,24 @@ std::string cKvPrinterService::picturePrintApi(Json::Value& root) {
         const OwnedRenderedImage image(drawn ? thirdApi->renderImageLabel(scale) : nullptr, {thirdApi.get()});
         // A picture that yields no page is refused before the SDK is asked.
         if (!image || image->data == nullptr || image->size <= 0) return jobValueErrorResult(kPicturePrint);
-        status = commitRenderedPage(*image, printQuantity, "", 0);
+        status = commitRenderedPage(*image, printQuantity, "", 0, true);
     }
     if (status != 0) return makeResult(kPicturePrint, -1, lookupMessage(apiResultMsgMap, status), status);
 
-    // Wait for the copies; a print error, or the end of the job or of the printer's connection,
-    // ends the wait at once, and so does a quiet printer.
+    // Wait for the page's own copies; a print error, or the end of the job or of the printer's
+    // connection, ends the wait at once, and so does a quiet printer. The copies of the pages
+    // committed before it are progress all the same.
     uint64_t lastChange = platform::tickCount64();
-    int lastSeen = 0;
+    uint32_t progressSeen = printProgressCount.load();
     while (platform::tickCount64() - lastChange <= kQuietPeriodMs) {
-        const int printed = printedCopyCount.load();
         // A count below 1 asks for no copies, as 0 does.
-        if (printQuantity < 1 || printed == printQuantity) break;
+        if (printQuantity < 1 || printedCopyCount.load() == printQuantity) break;
         if (printErrorCode.load() != 0 || printJobEnded.load()) {
             LOG(ERROR) << "[ERROR]:" << "updatePrintCount异常";
             return std::string();
         }
-        if (printed != lastSeen) {
-            lastSeen = printed;
+        if (const uint32_t progress = printProgressCount.load(); progress != progressSeen) {
+            progressSeen = progress;
             lastChange = platform::tickCount64();
         }
         platform::sleepMilliseconds(kPollMs);

@@ -5,6 +5,7 @@
 #include "kvPrinter/integerReaders.h"
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
+#include "kvPrinter/printerEvents.h"
 #include "kvPrinter/printerSdkBinding.h"
 #include "kvPrinter/recordFields.h"
 
@@ -112,6 +113,7 @@ std::string cKvPrinterService::closePrinterApi() {
 
 std::string cKvPrinterService::closePrinterForDisconnect() {
     callSdk(printerSdk.closePrinter);
+    copiesDropped();  // a closed printer prints nothing more of what it held
     printJobEnded.store(true);
 
     Json::Value callback;

@@ -3,8 +3,10 @@
 #include <glog/logging.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "kvPrinter/kvPrinterService.h"
 #include "kvPrinter/messageTables.h"
@@ -14,8 +16,29 @@
 
 std::atomic<int32_t> printedCopyCount{0};
 std::atomic<int32_t> printErrorCode{0};
+std::atomic<uint32_t> printProgressCount{0};
 
 namespace {
+
+// The tally of copies not yet printed: changed by the worker (commits), the disconnect thread
+// (a close) and the SDK's thread (events), so under one lock, which is never held over a call.
+std::mutex copyTallyMutex;
+int64_t copiesPending = 0;        // committed, not yet reported printed
+int64_t copiesBeforeAwaited = 0;  // of those, the ones committed before the awaited page
+
+void copyPrinted(int32_t copyNumber) {
+    {
+        std::lock_guard<std::mutex> lock(copyTallyMutex);
+        // Never below 0: a copy reported after the stop that dropped it counts for nothing.
+        if (copiesPending > 0) --copiesPending;
+        if (copiesBeforeAwaited > 0) {
+            --copiesBeforeAwaited;
+        } else {
+            printedCopyCount.exchange(copyNumber);
+        }
+    }
+    printProgressCount.fetch_add(1);
+}
 
 // The payload is the SDK's: copied whole before use, and never kept.
 template <typename Payload>
@@ -89,6 +112,27 @@ void logEvent(const void* eventData, int32_t eventType) {
 
 }  // namespace
 
+void copiesCommitting(int32_t copies, bool awaited) {
+    std::lock_guard<std::mutex> lock(copyTallyMutex);
+    if (awaited) {
+        copiesBeforeAwaited = copiesPending;
+        printedCopyCount.store(0);
+    }
+    copiesPending += copies;
+}
+
+void copiesRefused(int32_t copies) {
+    std::lock_guard<std::mutex> lock(copyTallyMutex);
+    copiesPending = copiesPending > copies ? copiesPending - copies : 0;
+    copiesBeforeAwaited = std::min(copiesBeforeAwaited, copiesPending);
+}
+
+void copiesDropped() {
+    std::lock_guard<std::mutex> lock(copyTallyMutex);
+    copiesPending = 0;
+    copiesBeforeAwaited = 0;
+}
+
 std::optional<std::string> printerEventMessage(const void* eventData, int32_t eventType) {
     // A payload that an event needs but did not get is treated like an unknown event.
     if (!inEventTable(eventType) || (readsPayload(eventType) && eventData == nullptr)) return std::nullopt;
@@ -154,10 +198,15 @@ void printerEventCallback(void* eventData, int32_t eventType) {
     if (eventType == 1) {
         printErrorCode.exchange(23);
     } else if (eventType == 8) {
-        printedCopyCount.exchange(copyPayload<PrintProgressInfo>(eventData).copies);
+        copyPrinted(copyPayload<PrintProgressInfo>(eventData).copies);
     }
     logEvent(eventData, eventType);
-    if (eventType == 9) printErrorCode.exchange(copyPayload<PrintErrorInfo>(eventData).errorCode);
+    if (eventType == 9) {
+        const PrintErrorInfo error = copyPayload<PrintErrorInfo>(eventData);
+        // Unless it only pauses, an error cancels the printing: the copies left will not come.
+        if (error.printState != 1) copiesDropped();
+        printErrorCode.exchange(error.errorCode);
+    }
 
     if (std::optional<std::string> message = printerEventMessage(eventData, eventType)) {
         sendToCurrentClient(std::move(*message));

@@ -40,7 +40,8 @@ SdkTextResult getSoftWareVersion() { return kvsim::textGetter("getSoftWareVersio
 SdkTextResult getHardWareVersion() { return kvsim::textGetter("getHardWareVersion"); }
 SdkTextResult getPrinterLog() { return kvsim::textGetter("getPrinterLog"); }
 SdkTextResult getAntiCounterfeiKey() { return kvsim::textGetter("getAntiCounterfeiKey"); }
-SdkTextResult getPrinterHighLevelInfo() { return kvsim::textGetter("getPrinterHighLevelInfo"); }
+// Its caller takes the text only when the call succeeds, so a failure hands out none.
+SdkTextResult getPrinterHighLevelInfo() { return kvsim::textGetter("getPrinterHighLevelInfo", false); }
 
 // The SDK's own version needs no printer.
 SdkTextResult getSdkVersion() {

@@ -396,9 +396,10 @@ SdkStatus intSetter(const char* exportName, const char* getterName, int32_t valu
     return 0;
 }
 
-SdkTextResult textGetter(const char* exportName) {
+SdkTextResult textGetter(const char* exportName, bool textOnFailure) {
     ExportCall call(exportName, traceArgs());
     const int status = call.printerStatus();
+    if (status != 0 && !textOnFailure) return {nullptr, status};
     World& world = World::instance();
     std::string text;
     {

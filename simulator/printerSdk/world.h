@@ -198,8 +198,9 @@ Json::Value traceArgs(const T&... values) {
 SdkIntResult intGetter(const char* exportName);
 // Keeps value under the getter's name.
 SdkStatus intSetter(const char* exportName, const char* getterName, int32_t value);
-// Text getters hand out their text also when they fail.
-SdkTextResult textGetter(const char* exportName);
+// Text getters hand out their text also when they fail, but for those whose caller takes it only
+// on success (`textOnFailure` false).
+SdkTextResult textGetter(const char* exportName, bool textOnFailure = true);
 SdkStatus action(const char* exportName, Json::Value args);
 
 // Drops every waiting copy and ends every job without event 10 (cancelJob); with

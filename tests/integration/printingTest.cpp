@@ -301,6 +301,36 @@ TEST_F(Printing, APicturePrintAnswersOnceItsCopiesArePrinted) {
     EXPECT_EQ(e2e::compact(boards[0]), R"([50.0,30.0,0,["ZT001.ttf"],1])");
 }
 
+// The printer reports each page's copies from 1, and a page outside a job is page 1 of a job of
+// its own: the copies of a page committed before the picture are not the picture's.
+TEST_F(Printing, APicturePrintCountsOnlyItsOwnCopiesNotThoseOfAPageBeforeIt) {
+    start(R"({"pageMs":100})");
+    connectUsb();
+    Json::Value block = rendertest::element("graph", 1, 1, 4, 2);
+    block["graphType"] = 4;
+    const Json::Value threeCopies = object({{"printerImageProcessingInfo", object({{"printQuantity", 3}})},
+                                            {"printData", e2e::parseJson(rendertest::label(20, 10, {block}))}});
+    const Json::Value picture = object({{"printData", rendertest::pngBase64(80, 40, [](int, int) { return 0; })}});
+    const auto isPicture = [](const rendertest::Image& page) { return page.width == 80; };
+
+    ASSERT_EQ(ask("commitJob", threeCopies), kCommitted);
+    ASSERT_EQ(ask("picturePrint", picture), envelope("picturePrint", 0, "commitJob ok!", 0));
+    // Answered on the picture's copy, after the three before it: a close now would drop nothing.
+    std::vector<rendertest::Image> pages = printedPages();
+    ASSERT_EQ(pages.size(), 4u);
+    EXPECT_TRUE(isPicture(pages.back()));
+    EXPECT_EQ(rendertest::inkCount(pages.back()), 80 * 40);
+
+    // Copies that a stop dropped are not waited for: the picture's own copy ends the wait.
+    ASSERT_EQ(ask("commitJob", threeCopies), kCommitted);
+    ASSERT_EQ(ask("stopPrint"), R"({"apiName":"stopPrint","resultAck":{"errorCode":0,"info":"cancel success","result":"true"}})"
+                                "\n");
+    ASSERT_EQ(ask("picturePrint", picture), envelope("picturePrint", 0, "commitJob ok!", 0));
+    pages = printedPages();
+    EXPECT_TRUE(isPicture(pages.back()));
+    EXPECT_EQ(std::count_if(pages.begin(), pages.end(), isPicture), 2);
+}
+
 TEST_F(Printing, APictureOfEachFormatPrintsAtItsOwnSize) {
     // Black on the left half; the label is the picture's size in millimetres at the bridge's
     // 8 dots a millimetre, cut to whole millimetres, and the page is that label at the printer's.

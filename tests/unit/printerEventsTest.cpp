@@ -32,6 +32,7 @@ protected:
     void SetUp() override {
         printedCopyCount = 0;
         printErrorCode = 0;
+        copiesDropped();
     }
 };
 
@@ -160,6 +161,42 @@ TEST_F(PrinterEventsTest, OfflineProgressAndErrorsUpdateTheCounters) {
     printerEventCallback(const_cast<FirmwareProgressInfo*>(&firmware), 15);
     EXPECT_EQ(printErrorCode, 0);
     EXPECT_EQ(printedCopyCount, 0);
+}
+
+// The awaited page's copies are those reported after every copy committed before it, unless the
+// printer dropped those: pages whose copies all report page 1 copy 1 tell which is which.
+TEST_F(PrinterEventsTest, TheAwaitedPagesCopiesComeAfterThoseCommittedBeforeIt) {
+    PrintProgressInfo copy = progress(1, 1, 0.0, 0, "");
+    const auto awaitAfter = [&](int32_t earlierCopies) {
+        copiesCommitting(earlierCopies, false);
+        copiesCommitting(1, true);
+    };
+    awaitAfter(2);
+    printerEventCallback(&copy, 8);
+    printerEventCallback(&copy, 8);
+    EXPECT_EQ(printedCopyCount, 0);
+    printerEventCallback(&copy, 8);
+    EXPECT_EQ(printedCopyCount, 1);
+
+    // A pause keeps the copies left; a cancelling error, like a stop or a close, drops them.
+    PrintErrorInfo paused{2, 1, 0}, cancelled{2, 2, 0};
+    awaitAfter(1);
+    printerEventCallback(&paused, 9);
+    printerEventCallback(&copy, 8);
+    EXPECT_EQ(printedCopyCount, 0);
+    printerEventCallback(&cancelled, 9);
+    awaitAfter(1);
+    printerEventCallback(&cancelled, 9);
+    printerEventCallback(&copy, 8);
+    EXPECT_EQ(printedCopyCount, 1);
+
+    // A page the SDK refused is not waited for.
+    copiesDropped();
+    copiesCommitting(3, false);
+    copiesRefused(3);
+    copiesCommitting(1, true);
+    printerEventCallback(&copy, 8);
+    EXPECT_EQ(printedCopyCount, 1);
 }
 
 TEST_F(PrinterEventsTest, StatusEventsLogTheirLines) {

@@ -144,7 +144,7 @@ TEST_F(SimulatedSdkTest, ScenarioOverridesTheWorld) {
         "usbPrinters": [{"name": "A", "port": 3}, {"name": "B", "port": 4}],
         "usbEmptyScans": 1,
         "multiple": 11.81,
-        "status": {"getPrintSpeed": -2, "getDeviceSn": 7},
+        "status": {"getPrintSpeed": -2, "getDeviceSn": 7, "getPrinterHighLevelInfo": -2},
         "values": {"getPrintDensity": 6, "getDeviceSn": "SN-X", "getHalfCutSupport": [20, 2]}
     })");
     start();
@@ -172,6 +172,10 @@ TEST_F(SimulatedSdkTest, ScenarioOverridesTheWorld) {
     ASSERT_NE(sn.data, nullptr);
     EXPECT_STREQ(sn.data, "SN-X");
     printerSdk.freeData(sn.data);
+    // But the high-level information, whose text the caller takes only on success, hands out none.
+    const SdkTextResult info = printerSdk.getPrinterHighLevelInfo();
+    EXPECT_EQ(info.errorCode, -2);
+    EXPECT_EQ(info.data, nullptr);
 }
 
 TEST_F(SimulatedSdkTest, ScenarioEventsArriveOnTheSdksThreadAfterTheirExport) {

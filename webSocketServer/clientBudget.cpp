@@ -120,18 +120,18 @@ ClientBudget::ClientBudget(net::io_context& ioc, const ConnectionSettings& limit
     : strand(net::make_strand(ioc)),
       settings(limits),
       now(std::move(clock)),
-      way(std::make_shared<const ShareReturn>(ShareReturn{std::make_shared<LoopGate>(), strand, this})),
+      shareReturn(std::make_shared<const ShareReturn>(ShareReturn{std::make_shared<LoopGate>(), strand, this})),
       sweepTimer(strand),
       unsentAnswers(limits.maxTotalUnsentBytes, limits.leastClosedForUnsent) {
     settings.check();
 }
 
 ClientBudget::~ClientBudget() {
-    way->gate->close();
+    shareReturn->gate->close();
 }
 
 void ClientBudget::close() {
-    way->gate->close();
+    shareReturn->gate->close();
 }
 
 template <class Handler>
@@ -147,7 +147,7 @@ void ClientBudget::onStrandNow(const char* what, Handler&& handler) {
 
 template <class Handler>
 void ClientBudget::onStrand(const char* what, Handler&& handler) {
-    way->gate->post(strand, [this, what, handler = std::forward<Handler>(handler)]() mutable {
+    shareReturn->gate->post(strand, [this, what, handler = std::forward<Handler>(handler)]() mutable {
         onStrandNow(what, handler);
     });
 }
@@ -162,7 +162,7 @@ QueueShare ClientBudget::read(std::uint64_t account, ReadDone done, RequestCost 
     onStrand("read", [this, account, done, cost] { readDone(account, done, cost); });
     // Counted by the read just posted: the share that gives it back exists from the same step.
     if (!done.messageEnded) return {};
-    return QueueShare(way, account, cost);
+    return QueueShare(shareReturn, account, cost);
 }
 
 void ClientBudget::checkProgress() {

@@ -144,7 +144,7 @@ public:
     void unsent(std::uint64_t account, std::ptrdiff_t bytes);
     void socketClosed(std::uint64_t account);
 
-    const std::shared_ptr<LoopGate>& gate() const { return way->gate; }
+    const std::shared_ptr<LoopGate>& gate() const { return shareReturn->gate; }
     // Looks at every client's progress now, as the budget does every tenth of a window while
     // anyone waits.
     void checkProgress();
@@ -234,7 +234,7 @@ private:
     Strand strand;
     const ConnectionSettings settings;
     const std::function<Clock::time_point()> now;
-    std::shared_ptr<const ShareReturn> way;
+    std::shared_ptr<const ShareReturn> shareReturn;
     boost::asio::steady_timer sweepTimer;
     bool sweepArmed = false;
     std::atomic<std::uint64_t> nextAccount{1};

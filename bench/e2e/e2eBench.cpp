@@ -367,12 +367,11 @@ struct LargeFigures {
 // A text of words as large as the message limit lets a "DrawLableText" request be, in a 50 x 30 mm
 // box of the 50 x 30 mm board.
 std::string hugeTextRequest() {
-    Json::Value text = e2e::object({{"x", 0}, {"y", 0}, {"width", 50}, {"height", 30}, {"value", ""}, {"fontSize", 10}});
-    const size_t room = kMessageLimit - 4096 - e2e::request("DrawLableText", text).size();
+    Json::Value text = e2e::object({{"x", 0}, {"y", 0}, {"width", 50}, {"height", 30}, {"fontSize", 10}});
     std::string words;
-    words.reserve(room + 16);
-    for (int i = 0; words.size() < room; ++i) words += "word" + std::to_string(i % 1000) + (i % 9 ? " " : "\n");
-    words.resize(room);
+    for (int i = 0; words.size() < kMessageLimit; ++i) words += "word" + std::to_string(i % 1000) + " ";
+    text["value"] = words;
+    words.resize(words.size() - (e2e::request("DrawLableText", text).size() - (kMessageLimit - 4096)));
     text["value"] = words;
     return e2e::request("DrawLableText", text);
 }

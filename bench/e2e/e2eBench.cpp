@@ -6,7 +6,9 @@
 //
 // Then, over WebSocket, the figures of large requests: a 100 x 150 mm preview at 8 dots/mm, a
 // picture print of a request just under the 16 MiB message limit, the service's peak resident
-// size and its resident size 3 s after five such prints. With KV_BASELINE_BIN naming the folder
+// size and its resident size 3 s after five such prints; and, on a service of its own, the
+// preview and the commit of a label whose text of about 16 MiB is drawn in a 50 x 30 mm box, with
+// the peak resident size they add to the idle service. With KV_BASELINE_BIN naming the folder
 // of another build's service (for example /work/baseline/build/bin), the same measurement runs
 // against that build too, in the same run, and the times are printed as ratios.
 //
@@ -56,6 +58,7 @@ constexpr int kPictureRounds = 10;
 constexpr int kLargePrints = 5;
 constexpr int kLargePreviewRounds = 50;
 constexpr int kLargePasses = 2;
+constexpr int kHugeTextRounds = 2;
 // The largest message the service reads is 16 MiB; the picture print's request stays below it.
 constexpr size_t kMessageLimit = 16u << 20;
 const char* const kScenario = R"({"pageMs":1})";
@@ -357,7 +360,57 @@ struct LargeFigures {
     Figures preview, picture;
     double pictureCpuMs = 0.0;  // of the service, all threads, per print
     long idleKb = -1, peakKb = -1, afterKb = -1;
+    Figures hugeTextPreview, hugeTextCommit;
+    long hugeTextIdleKb = -1, hugeTextPeakKb = -1;
 };
+
+// A text of words as large as the message limit lets a "DrawLableText" request be, in a 50 x 30 mm
+// box of the 50 x 30 mm board.
+std::string hugeTextRequest() {
+    Json::Value text = e2e::object({{"x", 0}, {"y", 0}, {"width", 50}, {"height", 30}, {"fontSize", 10}});
+    std::string words;
+    for (int i = 0; words.size() < kMessageLimit; ++i) words += "word" + std::to_string(i % 1000) + " ";
+    text["value"] = words;
+    words.resize(words.size() - (e2e::request("DrawLableText", text).size() - (kMessageLimit - 4096)));
+    text["value"] = words;
+    return e2e::request("DrawLableText", text);
+}
+
+// A fresh service: the label with the huge text, then its previews and commits, one of each a
+// round (each render lays the text out again, as every later client's would).
+void measureHugeText(LargeFigures& figures, const std::string& binary, const std::string& name,
+                     const std::string& textRequest) {
+    kvtest::ServiceProcess service(benchService("bench.e2e-huge-text-" + name, binary));
+    kvtest::WsTestClient client;
+    if (!service.start() || !client.connect()) {
+        std::printf("%s: the service %s did not start; its standard error:\n%s\n", name.c_str(), binary.c_str(),
+                    service.stderrText().c_str());
+        return;
+    }
+    e2e::Session session(client);
+    figures.hugeTextIdleKb = statusKb(service.pid(), "VmRSS");
+    for (const std::string& request : {e2e::request("initSdk"), e2e::request("InitDrawingBoard", e2e::boardParameter()),
+                                       textRequest, kPrinterRequests[0], kPrinterRequests[1]}) {
+        answerText(session, e2e::parseJson(request)["apiName"].asString(), request);
+    }
+    const std::string preview = previewRequest(8.0);
+    const std::string commit = commitRequest();
+    for (int i = 0; i < kHugeTextRounds; ++i) {
+        Clock::time_point start = Clock::now();
+        const std::string previewAnswer = answerText(session, "generateImagePreviewImage", preview);
+        figures.hugeTextPreview.add(start);
+        start = Clock::now();
+        const std::string commitAnswer = answerText(session, "commitJob", commit);
+        figures.hugeTextCommit.add(start);
+        if (previewAnswer.find("ImageData") == std::string::npos || commitAnswer.find("commitJob") == std::string::npos) {
+            std::printf("%s: huge text answered: %.200s / %.200s\n", name.c_str(), previewAnswer.c_str(),
+                        commitAnswer.c_str());
+        }
+    }
+    figures.hugeTextPeakKb = statusKb(service.pid(), "VmHWM");
+    answerText(session, "endJob", e2e::request("endJob"));
+    service.stop();
+}
 
 // CPU time of a process so far (user and system, every thread), in milliseconds; -1 unknown.
 double cpuMs(pid_t pid) {
@@ -433,6 +486,10 @@ void addPass(LargeFigures& into, const LargeFigures& pass) {
     into.preview.ms.insert(into.preview.ms.end(), pass.preview.ms.begin(), pass.preview.ms.end());
     into.picture.ms.insert(into.picture.ms.end(), pass.picture.ms.begin(), pass.picture.ms.end());
     into.pictureCpuMs = (into.pictureCpuMs + pass.pictureCpuMs) / 2;
+    for (auto [to, from] : {std::pair{&into.hugeTextPreview, &pass.hugeTextPreview},
+                            std::pair{&into.hugeTextCommit, &pass.hugeTextCommit}}) {
+        to->ms.insert(to->ms.end(), from->ms.begin(), from->ms.end());
+    }
 }
 
 void largeRequests() {
@@ -441,10 +498,16 @@ void largeRequests() {
     const bool withBaseline = baselineFolder != nullptr && baselineFolder[0] != '\0';
     LargeFigures current, baseline;
     // The two builds take turns, so that a busy moment of the machine does not fall on one only.
+    const std::string textRequest = hugeTextRequest();
     for (int pass = 0; pass < kLargePasses; ++pass) {
-        addPass(current, measureLarge(kvtest::serviceBinary(), "current", pictureRequest));
+        LargeFigures now = measureLarge(kvtest::serviceBinary(), "current", pictureRequest);
+        measureHugeText(now, kvtest::serviceBinary(), "current", textRequest);
+        addPass(current, now);
         if (withBaseline) {
-            addPass(baseline, measureLarge(std::string(baselineFolder) + "/kvPrinter", "baseline", pictureRequest));
+            const std::string binary = std::string(baselineFolder) + "/kvPrinter";
+            LargeFigures before = measureLarge(binary, "baseline", pictureRequest);
+            measureHugeText(before, binary, "baseline", textRequest);
+            addPass(baseline, before);
         }
     }
 
@@ -473,6 +536,13 @@ void largeRequests() {
     memoryRow("resident size idle, before the prints", current.idleKb, baseline.idleKb);
     memoryRow("peak resident size", current.peakKb, baseline.peakKb);
     memoryRow("resident size 3 s after five picture prints", current.afterKb, baseline.afterKb);
+    std::printf("  text of %zu bytes in a 50 x 30 mm box (%d previews and commits):\n", textRequest.size(),
+                kHugeTextRounds * kLargePasses);
+    timeRow("  preview at 8 dots/mm", median(current.hugeTextPreview), median(baseline.hugeTextPreview));
+    timeRow("  commit at 8 dots/mm", median(current.hugeTextCommit), median(baseline.hugeTextCommit));
+    memoryRow("  resident size idle, before the label", current.hugeTextIdleKb, baseline.hugeTextIdleKb);
+    memoryRow("  peak resident size over idle", current.hugeTextPeakKb - current.hugeTextIdleKb,
+              baseline.hugeTextPeakKb - baseline.hugeTextIdleKb);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
+#include <string_view>
 
 namespace kvrender {
 
@@ -21,6 +23,9 @@ namespace {
 constexpr const char* kFallbackFamily = "DejaVu Sans";
 // Letter and line spacings beyond this many pixels would overflow pango's units.
 constexpr double kMaxSpacing = 100000.0;
+// The smallest font size (mm) of which all that can show is laid out; of a smaller text, what can
+// show of a text of this size.
+constexpr double kSmallestShownSize = 0.25;
 
 PangoFontMap* fontMap() {
     // One font map for the life of the process: it holds fontconfig's and cairo's font caches.
@@ -45,7 +50,7 @@ bool isRegularFile(const char* path) {
 
 // Pango takes only valid UTF-8 without zero bytes; each faulty sequence and each zero byte
 // becomes one U+FFFD.
-std::string validText(const std::string& text) {
+std::string validText(std::string_view text) {
     std::string valid = platform::validUtf8(text);
     if (valid.find('\0') == std::string::npos) return valid;
     std::string out;
@@ -102,15 +107,127 @@ Font makeFont(const std::string& families, double sizePixels, bool bold, bool it
     return font;
 }
 
-// A layout for the current transformation of `cr` (pango picks its glyphs for it).
-Layout makeLayout(Page& page, cairo_t* cr, const std::string& text) {
+// A layout for the current transformation of `cr` (pango picks its glyphs for it), of a text
+// already valid.
+Layout makeValidLayout(Page& page, cairo_t* cr, const std::string& valid) {
     PangoContext* context = pangoContext(page);
     if (context == nullptr) return nullptr;
     pango_cairo_update_context(cr, context);
     Layout layout(pango_layout_new(context));
-    const std::string valid = validText(text);
     pango_layout_set_text(layout.get(), valid.data(), static_cast<int>(valid.size()));
     return layout;
+}
+
+Layout makeLayout(Page& page, cairo_t* cr, const std::string& text) {
+    return makeValidLayout(page, cr, validText(text));
+}
+
+// ---- what of a text can show in its box ----
+
+// How much of a text can show in a box, counted generously: lines at least 0.8 of the font size
+// apart (with the line spacing, at least 0.2 of it) and characters at least a tenth of it wide
+// (with the letter spacing, at least a twentieth), and two lines more, since the last line laid
+// out of a cut text may break otherwise than in the whole.
+struct ShowableRoom {
+    size_t lines = 0;
+    size_t lineCharacters = 0;  // of one line
+    bool wraps = false;
+};
+
+ShowableRoom showableRoom(double boxWidth, double boxHeight, double sizePixels, double letterSpacing,
+                          double lineSpacing, bool wraps) {
+    const double pitch = std::max(0.8 * sizePixels + lineSpacing, 0.2 * sizePixels);
+    const double advance = std::max(0.1 * sizePixels + letterSpacing, 0.05 * sizePixels);
+    // Far more than any page holds, and small enough that lines times characters cannot overflow.
+    constexpr double kMost = 1 << 30;
+    ShowableRoom room;
+    room.lines = static_cast<size_t>(std::min(std::ceil(boxHeight / pitch), kMost)) + 2;
+    room.lineCharacters = static_cast<size_t>(std::min(std::ceil(boxWidth / advance), kMost)) + 2;
+    room.wraps = wraps;
+    return room;
+}
+
+// pango's paragraph separators: "\n", "\r", "\r\n" and U+2029. The length of the one at `at`, or 0.
+size_t separatorAt(std::string_view text, size_t at) {
+    if (text[at] == '\n') return 1;
+    if (text[at] == '\r') return at + 1 < text.size() && text[at + 1] == '\n' ? 2 : 1;
+    return text.compare(at, 3, "\xE2\x80\xA9") == 0 ? 3 : 0;
+}
+
+size_t paragraphEnd(std::string_view text, size_t from) {
+    for (size_t at = text.find_first_of("\n\r\xE2", from); at != std::string_view::npos;
+         at = text.find_first_of("\n\r\xE2", at + 1)) {
+        if (separatorAt(text, at) > 0) return at;
+    }
+    return text.size();
+}
+
+// The first `characters` characters of a paragraph, made valid. Each character comes from at most
+// four bytes, so no more than four bytes a character are looked at.
+std::string paragraphHead(std::string_view paragraph, size_t characters, bool& cut) {
+    size_t end = characters >= paragraph.size() / 4 ? paragraph.size() : characters * 4;
+    // Not inside a character: back to its first byte (a longer run of continuation bytes is faulty anyway).
+    for (int back = 0; back < 3 && end < paragraph.size() && end > 0 &&
+                       (static_cast<unsigned char>(paragraph[end]) & 0xC0) == 0x80;
+         ++back) {
+        --end;
+    }
+    cut = end < paragraph.size();
+    std::string valid = validText(paragraph.substr(0, end));
+    size_t count = 0;
+    for (size_t at = 0; at < valid.size(); ++at) {
+        if ((static_cast<unsigned char>(valid[at]) & 0xC0) == 0x80) continue;
+        if (count++ == characters) {
+            valid.resize(at);
+            cut = true;
+            break;
+        }
+    }
+    return valid;
+}
+
+// What of a text is laid out: the paragraphs that can show, each as far as it can show (a wrapped
+// one as many lines as are left, one that is not wrapped one line). Empty when the whole text can
+// show, which is then laid out as it is.
+struct ShownPart {
+    std::optional<std::string> text;  // valid UTF-8
+    bool linesCut = false;            // lines that could follow below were left out
+};
+
+ShownPart shownPart(std::string_view text, const ShowableRoom& room) {
+    ShownPart shown;
+    if (text.size() <= std::min(room.lines, room.lineCharacters)) return shown;
+    std::string kept;
+    size_t lines = 0;
+    bool cut = false;
+    size_t at = 0;
+    while (at <= text.size()) {
+        const size_t end = paragraphEnd(text, at);
+        const size_t characters = room.wraps ? (room.lines - lines) * room.lineCharacters : room.lineCharacters;
+        bool paragraphCut = false;
+        const std::string head = paragraphHead(text.substr(at, end - at), characters, paragraphCut);
+        kept += head;
+        cut = cut || paragraphCut;
+        if (room.wraps) {
+            size_t headCharacters = 0;
+            for (const char c : head) headCharacters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            lines += std::max<size_t>(1, (headCharacters + room.lineCharacters - 1) / room.lineCharacters);
+            shown.linesCut = shown.linesCut || paragraphCut;
+        } else {
+            ++lines;
+        }
+        if (end == text.size()) break;
+        if (lines >= room.lines) {
+            cut = true;
+            shown.linesCut = true;
+            break;
+        }
+        const size_t separator = separatorAt(text, end);
+        kept.append(text.substr(end, separator));
+        at = end + separator;
+    }
+    if (cut) shown.text = std::move(kept);
+    return shown;
 }
 
 // The largest font that still makes sense on this page, within pango's integer units.
@@ -180,12 +297,22 @@ bool drawText(Page& page, const PixelBox& box, const TextElement& text) {
     cairo_rectangle(cr, 0, 0, box.width, box.height);
     cairo_clip(cr);
 
-    Layout layout = makeLayout(page, cr, text.value);
+    const double letterSpacing = std::clamp(text.letterSpacing * page.scale, -kMaxSpacing, kMaxSpacing);
+    const double lineSpacing = std::clamp(text.lineSpacing * page.scale, -kMaxSpacing, kMaxSpacing);
+    const bool wraps = text.lineMode != 1 && text.lineMode != 2;
+
+    // Only what can show in the box is laid out, so that a text far larger than its box costs what
+    // the box holds. A text shrunk to fit counts as shrunk to the smallest size that shows, and a
+    // text smaller than that as of that size.
+    const double smallest = kSmallestShownSize * page.scale;
+    const double countedSize = text.lineMode == 2 ? std::min(size, smallest) : std::max(size, smallest);
+    const ShownPart shown = shownPart(
+        text.value, showableRoom(box.width, box.height, countedSize, letterSpacing, lineSpacing, wraps));
+    Layout layout = shown.text ? makeValidLayout(page, cr, *shown.text) : makeLayout(page, cr, text.value);
     if (!layout) return false;
     const std::string families = familyList(page, text.fontFamily);
 
     PangoAttrList* attributes = pango_attr_list_new();
-    const double letterSpacing = std::clamp(text.letterSpacing * page.scale, -kMaxSpacing, kMaxSpacing);
     if (letterSpacing != 0.0) {
         pango_attr_list_insert(attributes,
                                pango_attr_letter_spacing_new(static_cast<int>(letterSpacing * PANGO_SCALE)));
@@ -197,10 +324,8 @@ bool drawText(Page& page, const PixelBox& box, const TextElement& text) {
     pango_layout_set_attributes(layout.get(), attributes);
     pango_attr_list_unref(attributes);
 
-    const double lineSpacing = std::clamp(text.lineSpacing * page.scale, -kMaxSpacing, kMaxSpacing);
     pango_layout_set_spacing(layout.get(), static_cast<int>(lineSpacing * PANGO_SCALE));
 
-    const bool wraps = text.lineMode != 1 && text.lineMode != 2;
     PangoAlignment alignment = PANGO_ALIGN_LEFT;
     if (text.alignHorizontal == 1) alignment = PANGO_ALIGN_CENTER;
     if (text.alignHorizontal == 2) alignment = PANGO_ALIGN_RIGHT;
@@ -229,7 +354,10 @@ bool drawText(Page& page, const PixelBox& box, const TextElement& text) {
     const double x = wraps ? 0.0
                            : alignedOffset(text.alignHorizontal, box.width - toPixels(logical.width)) -
                                  toPixels(logical.x);
-    const double y = alignedOffset(text.alignVertical, box.height - toPixels(logical.height)) -
+    // A text cut below its box shows its first lines: aligned to the middle or bottom it would
+    // show lines of a part that is not the whole.
+    const bool fromTop = shown.linesCut && toPixels(logical.height) > box.height;
+    const double y = alignedOffset(fromTop ? 0 : text.alignVertical, box.height - toPixels(logical.height)) -
                      toPixels(logical.y);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout.get());

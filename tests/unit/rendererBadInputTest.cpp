@@ -3,13 +3,36 @@
 // text or picture bytes make it crash, hang or read past its input.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
 #include "tests/support/rendererHarness.h"
 
 using namespace rendertest;
+
+namespace {
+
+// The renderer's pango, seen from the test: every text that the renderer lays out passes through
+// pango_layout_set_text, which this program exports (so it is found before pango's own) and hands
+// on, counting the bytes, so that a test can tell how much text a render laid out.
+std::atomic<size_t> laidOutBytes{0};
+
+}  // namespace
+
+extern "C" void pango_layout_set_text(void* layout, const char* text, int length) {
+    using SetText = void (*)(void*, const char*, int);
+    static const SetText pangos = [] {
+        void* pango = dlopen("libpango-1.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+        return pango != nullptr ? reinterpret_cast<SetText>(dlsym(pango, "pango_layout_set_text")) : nullptr;
+    }();
+    laidOutBytes += length >= 0 ? static_cast<size_t>(length) : std::strlen(text);
+    if (pangos != nullptr) pangos(layout, text, length);
+}
 
 namespace {
 
@@ -223,14 +246,107 @@ TEST(RendererBadInput, ExtremeValuesAreKeptWithinThePageAndTheBox) {
     }
 }
 
-TEST(RendererBadInput, ALongTextInASmallBoxRenders) {
+// FNV-1a of the preview's grey levels and size.
+uint64_t digest(const Image& image) {
+    uint64_t hash = 14695981039346656037ull;
+    const auto add = [&](unsigned char byte) { hash = (hash ^ byte) * 1099511628211ull; };
+    for (int side : {image.width, image.height}) {
+        for (int shift = 0; shift < 32; shift += 8) add(static_cast<unsigned char>(side >> shift));
+    }
+    for (unsigned char level : image.pixels) add(level);
+    return hash;
+}
+
+// A text far larger than its box costs what can show in the box; what shows of it is what shows
+// of its first lines, and an ordinary text is drawn exactly as before the bound. The digests are
+// of the previews of the renderer before it laid out only what can show, with Debian 12's DejaVu
+// Sans, pango and cairo; other versions of those draw other pixels and need digests of their own.
+TEST(RendererBadInput, ATextFarLargerThanItsBoxIsLaidOutOnlyAsFarAsItCanShow) {
+    const auto textIn = [](const std::string& value, double width, double height) {
+        Json::Value e = element("text", 5, 5, width, height);
+        e["value"] = value;
+        e["fontSize"] = 10;
+        return e;
+    };
+    const auto laidOut = [](const std::string& labelJson, int mode) {
+        laidOutBytes = 0;
+        Options options;
+        options.mode = mode;
+        EXPECT_TRUE(render(labelJson, options));
+        return laidOutBytes.load();
+    };
+    // Ordinary texts, pixel for pixel as before.
+    const std::string paragraph = "Best before 12/2026. Keep cool and dry; store below 25 degrees.";
+    const std::string item = "Item 4711\nBatch A-17\r\nLot 0815\nNet 250 g";
+    Json::Value boldUnderlined(Json::arrayValue);
+    for (bool flag : {true, false, true, false}) boldUnderlined.append(flag);
+    struct Ordinary {
+        const char* name;
+        Json::Value element;
+        uint64_t digest;
+    };
+    const auto aligned = [](Json::Value e, int horizontal, int vertical) {
+        return with(with(e, "textAlignHorizonral", horizontal), "textAlignVertical", vertical);
+    };
+    const Ordinary ordinary[] = {
+        {"wrapped by words", textIn(paragraph, 30, 12), 704179006422054292u},
+        {"lines, centred, middle", aligned(textIn(item, 30, 20), 1, 1), 7306161772477190075u},
+        {"lines, right, bottom, overflowing", aligned(textIn(item, 30, 9), 2, 2), 11846882402787558153u},
+        {"wrapped anywhere", with(textIn(paragraph, 25, 15), "lineBreakMode", 0), 7793402817540852654u},
+        {"wrapped by words and long words",
+         with(textIn("Ref KV-0001-ABC-20260419-XYZ end", 15, 15), "lineBreakMode", 2), 2267149286937776616u},
+        {"long word by words, centred", aligned(textIn("KV-0001-ABC-20260419-XYZ-0001 end", 15, 15), 1, 0),
+         14442474653547336896u},
+        {"one line, cut, centred", aligned(with(textIn(paragraph, 30, 6), "lineMode", 1), 1, 0),
+         14120939322490568513u},
+        {"lines shrunk to fit", aligned(with(textIn(item + " and a longer last line", 30, 12), "lineMode", 2), 0, 1),
+         615526006381976784u},
+        {"overflowing, middle, turned", with(aligned(textIn(paragraph + " " + paragraph, 30, 10), 0, 1), "rotate", 90),
+         6177476854095632634u},
+        {"spaced, bold",
+         with(with(with(textIn(item, 40, 25), "letterSpacing", 0.4), "lineSpacing", 1.5), "fontStyle", boldUnderlined),
+         13969414841552340890u},
+    };
+    for (const Ordinary& c : ordinary) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(digest(preview(label(60, 40, {c.element}))), c.digest);
+    }
+
     std::string words;
-    while (words.size() < 200000) words += "word ";
-    Json::Value text = element("text", 5, 5, 20, 5);
-    text["value"] = words;
-    text["fontSize"] = 8;
-    const Image image = preview(label(60, 30, {text}));
-    EXPECT_TRUE(Rect({40, 40, 200, 80}).contains(*inkBounds(image)));
+    for (int i = 0; words.size() < (16u << 20); ++i) words += "word" + std::to_string(i % 1000) + " ";
+    const std::string head = words.substr(0, 4096);
+    std::string lines;
+    for (int i = 0; lines.size() < (256u << 10); ++i) lines += "line " + std::to_string(i) + "\n";
+
+    struct Huge {
+        const char* name;
+        Json::Value element;
+        Json::Value sameAs;  // what it shows: the same label with the text's head only
+    };
+    Json::Value middle = with(with(textIn(words, 50, 30), "textAlignVertical", 2), "textAlignHorizonral", 1);
+    const Huge huge[] = {
+        {"words, wrapped", textIn(words, 50, 30), textIn(head, 50, 30)},
+        {"words, at the bottom and centred: drawn from the top", middle,
+         with(textIn(head, 50, 30), "textAlignHorizonral", 1)},
+        {"one word", with(textIn(std::string(128u << 10, 'w'), 50, 30), "rotate", 90),
+         with(textIn(std::string(4096, 'w'), 50, 30), "rotate", 90)},
+        {"lines, not wrapped", with(textIn(lines, 50, 30), "lineMode", 1),
+         with(textIn(lines.substr(0, 4096), 50, 30), "lineMode", 1)},
+        {"one line, shrunk to fit", with(textIn(std::string(128u << 10, 'w'), 50, 30), "lineMode", 2), Json::Value()},
+    };
+    for (const Huge& c : huge) {
+        SCOPED_TRACE(c.name);
+        const std::string labelJson = label(60, 40, {c.element});
+        for (int mode : {1, 0}) EXPECT_LT(laidOut(labelJson, mode), 64u << 10) << "mode " << mode;
+        if (!c.sameAs.isNull()) {
+            EXPECT_EQ(digest(preview(labelJson)), digest(preview(label(60, 40, {c.sameAs}))));
+        }
+    }
+    // The long text in a small box of before.
+    std::string small;
+    while (small.size() < 200000) small += "word ";
+    const Image smallBox = preview(label(60, 30, {with(textIn(small, 20, 5), "fontSize", 8)}));
+    EXPECT_TRUE(Rect({40, 40, 200, 80}).contains(*inkBounds(smallBox)));
 }
 
 // Random damage to a whole label and to pictures: every answer is a page or nothing.

@@ -329,17 +329,23 @@ TEST_F(ConnectionTest, ABurstOfAPageIsReadWholeSoThatAStopBehindItDiscardsAllOfI
     EXPECT_TRUE(drainMessages().empty());
 }
 
+// Small clients of 4,000 bytes, and room past them for that many whole messages at a time.
+ConnectionSettings withMessageRooms(std::size_t messageLimit, std::size_t rooms) {
+    ConnectionSettings settings;
+    settings.smallClientBytes = 4000;
+    settings.keptForStartsBytes = 50000;
+    settings.keptForSmallBytes = 50000;
+    settings.messageLimit = messageLimit;
+    settings.maxTotalQueuedBytes = 100000 + rooms * (messageLimit + settings.requestOverheadBytes) + messageLimit / 2;
+    return settings;
+}
+
 TEST_F(ConnectionTest, LargeMessagesSentInTwoStepsPastTheTotalAreAllReadWhileGettersKeepWaiting) {
     // Room for two messages at a time; six of 1,000,000 bytes, each sent as 700,000 and, a little
     // later, the rest. Two clients keep two getters waiting all the while. Before, half-read
     // messages filled the total past its mark, and one was read on only while no whole request
     // waited: none was ever read whole.
-    ConnectionSettings settings;
-    settings.smallClientBytes = 4000;
-    settings.messageLimit = 1200000;
-    settings.keptForStartsBytes = 50000;
-    settings.keptForSmallBytes = 50000;
-    settings.maxTotalQueuedBytes = 2600000;
+    const ConnectionSettings settings = withMessageRooms(1200000, 2);
     constexpr int kLarge = 6;
     std::map<std::string, std::unique_ptr<WsTestClient>> getters;
     for (int i = 0; i < 2; ++i) {
@@ -633,13 +639,7 @@ TEST_F(ConnectionTest, AFloodOfEmptyMessagesDelaysAnotherClientByItsOwnBoundOnly
 }
 
 TEST_F(ConnectionWithServiceTest, AClientThatStallsInTheMiddleOfAMessageWhileAnotherWaitsForItsRoomIsClosed) {
-    // Room for one message past a small client's holding at a time.
-    ConnectionSettings settings;
-    settings.smallClientBytes = 4000;
-    settings.keptForStartsBytes = 100000;
-    settings.keptForSmallBytes = 100000;
-    settings.messageLimit = 100000;
-    settings.maxTotalQueuedBytes = 200000 + 150000;
+    ConnectionSettings settings = withMessageRooms(100000, 1);
     settings.progressWindow = 300ms;
     // A masked binary frame of 50,000 bytes, of which the first 10,000 come.
     const std::string header("\x82\xFE\xC3\x50\0\0\0\0", 8);

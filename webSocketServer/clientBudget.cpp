@@ -42,8 +42,10 @@ void ConnectionSettings::check() const {
             "what a client may have waiting is above the message limit");
     require(maxQueuedRequests >= 2, "a client may have two requests waiting");
     require(maxTotalQueuedRequests >= 1, "all clients together may have a request waiting");
-    require(openingReadBytes > 0 && openingReadBytes < smallClientBytes, "an opening read is below a small client's holding");
-    require(keptForStartsBytes >= openingReadBytes + requestOverheadBytes, "the part kept for starts holds an opening read");
+    require(openingReadBytes > 0 && openingReadBytes < smallClientBytes,
+            "an opening read is below a small client's holding");
+    require(keptForStartsBytes >= openingReadBytes + requestOverheadBytes,
+            "the part kept for starts holds an opening read");
     require(keptForSmallBytes >= smallClientBytes + requestOverheadBytes, "the part kept for small clients holds one");
     require(keptForStartsBytes + keptForSmallBytes < maxTotalQueuedBytes &&
                 largePartBytes() >= messageLimit + requestOverheadBytes,
@@ -301,14 +303,16 @@ ClientBudget::Need ClientBudget::need(const Account& account, bool toEnd) const 
     const bool small = holding < settings.smallClientBytes;
     if (!account.inMessage) {
         // One that waits for its next message holds room for an opening read only.
-        if (small) return {ReadState::reading, Part::starts, std::min(settings.openingReadBytes, settings.smallClientBytes - holding), true};
-        return {ReadState::reading, Part::large, settings.openingReadBytes, true};
+        if (!small) return {ReadState::reading, Part::large, settings.openingReadBytes, true};
+        const std::size_t opening = std::min(settings.openingReadBytes, settings.smallClientBytes - holding);
+        return {ReadState::reading, Part::starts, opening, true};
     }
     // No read takes a small client past a small client's holding this way.
     if (small && !toEnd) return {ReadState::reading, Part::small, settings.smallClientBytes - holding, false};
     // Never 0, which would read without a limit; a message at the limit fails its next byte.
     const std::size_t read = account.message.total();
-    return {ReadState::readingToEnd, Part::large, read < settings.messageLimit ? settings.messageLimit - read : 1, false};
+    const std::size_t rest = read < settings.messageLimit ? settings.messageLimit - read : 1;
+    return {ReadState::readingToEnd, Part::large, rest, false};
 }
 
 bool ClientBudget::fits(const Need& next) const {

@@ -91,8 +91,9 @@ struct ShareReturn {
 //           a small client in a message: on to a small client's holding, from small
 //           past it between messages: an opening read from large (and the queue's count)
 //           past it in a message: message room, from large (readingToEnd)
-//   reading ──(read done)──► decide          readingToEnd ──(read done, message goes on)──► readingToEnd
-//                                                          └─(message ended)────────────────► decide
+//   reading ──(read done)──► decide
+//   readingToEnd ──(read done, message goes on)──► readingToEnd
+//                └─(message ended)────────────────► decide
 //   waitingOwn ──(its own served, at half its bound)──► decide
 //   waitingStart | waitingSmall | waitingLarge ──(first in line, and its need fits)──► reading | readingToEnd
 //   waiting in a line ──(its own served: what it needs now comes from another part)──► decide

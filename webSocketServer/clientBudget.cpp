@@ -144,7 +144,6 @@ void ClientBudget::onStrandNow(const char* what, Handler&& handler) {
     } catch (const std::exception& e) {
         LOG(ERROR) << "[ERROR]:" << "client budget " << what << " exception is " << e.what();
     }
-    checked();
 }
 
 template <class Handler>
@@ -492,12 +491,6 @@ void ClientBudget::brokenRule(const std::string& rule) {
     // event does not flood the log; the count tells how often.
     const std::string name = rule.substr(0, rule.find_first_of("0123456789"));
     if (rulesLogged.insert(name).second) LOG(ERROR) << "[ERROR]:" << "client budget: " << rule;
-}
-
-void ClientBudget::checked() {
-    for (Part part : kParts) {
-        if (used[index(part)] > bound(part)) brokenRule(std::string("the ") + partName(part) + " part is past its bound");
-    }
 }
 
 std::string ClientBudget::invariantBroken() const {

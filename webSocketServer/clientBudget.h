@@ -105,8 +105,8 @@ struct ShareReturn {
 //
 // Invariant: each waiting connection is on exactly one line, the one of its state; each part's
 // use is the sum of the accounts' own counters for it, and stays within its bound; the requests
-// counted are those the accounts hold. The parts' bounds are checked after every event, the whole
-// at every look at progress (and by the tests); in every build a broken rule is logged once and
+// counted are those the accounts hold. A part's bound is checked whenever it counts more, and
+// what it gives back against what it holds; the whole at every look at progress (and by the tests); in every build a broken rule is logged once and
 // counted, and the budget keeps serving.
 class ClientBudget {
 public:
@@ -229,8 +229,6 @@ private:
     void sweep();
     void armSweep();
     void brokenRule(const std::string& rule);
-    // After every event: each part within its bound (the whole invariant is walked by each sweep).
-    void checked();
 
     Strand strand;
     const ConnectionSettings settings;

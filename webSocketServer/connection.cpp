@@ -61,7 +61,7 @@ Connection::~Connection() {
     // Every path gives these back before; should one not have, the budget still hears of it (all
     // of it through the gate, so nothing reaches a loop that is going away).
     try {
-        if (!budgetLeft) budget->leave(account);
+        leaveBudget();
         if (unsentBytes > 0) budget->unsent(account, -static_cast<std::ptrdiff_t>(unsentBytes));
         if (!socketClosedTold) budget->socketClosed(account);
     } catch (const std::exception& e) {
@@ -344,10 +344,7 @@ void Connection::end(Ending why) {
     if (phase == Phase::open) {
         // Gone as a client, at once and once. The budget first: whatever fails after it, the
         // room and the place in line of this client are given up.
-        if (!budgetLeft) {
-            budget->leave(account);
-            budgetLeft = true;
-        }
+        leaveBudget();
         if (hooks.enteringHandler) hooks.enteringHandler("end");
         // Unregistered and the host told (which ends the job and closes the printer).
         phase = Phase::closing;
@@ -380,6 +377,12 @@ void Connection::end(Ending why) {
     closeSocket();
 }
 
+void Connection::leaveBudget() {
+    if (budgetLeft) return;
+    budget->leave(account);
+    budgetLeft = true;
+}
+
 void Connection::closeWithin() {
     // The first such wait bounds the socket's life: whatever the peer does, it goes by then.
     if (closeDeadline.expiry() != net::steady_timer::time_point{}) return;
@@ -403,11 +406,8 @@ void Connection::closeSocket() {
     releaseQueued();
     if (hooks.memoryReleased) hooks.memoryReleased();
     if (account == 0) return;
-    if (!budgetLeft) {
-        // An end that failed before it could tell the budget.
-        budget->leave(account);
-        budgetLeft = true;
-    }
+    // An end that failed before it could tell the budget tells it now.
+    leaveBudget();
     if (!socketClosedTold) {
         budget->socketClosed(account);
         socketClosedTold = true;

@@ -107,6 +107,8 @@ private:
     // the socket, at once or, where a close is under way or a text is still being written, within
     // the closing handshake's time.
     void end(Ending why);
+    // Gives up its room and its place in line, once.
+    void leaveBudget();
     void closeWithin();
     void closeSocket();
     // Lets every queued text go but the one being written, whose write still reads it.
